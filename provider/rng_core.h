@@ -1,0 +1,53 @@
+// The hardware generator's byte stream with its retry rule and continuous health tests.
+// Portable: the hardware itself is reached through RngSource, so tests can feed any samples.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// One hardware step: true with a fresh 32-bit sample, false when the generator had none
+// ready (RDRAND's carry flag clear).
+struct RngSource {
+    bool present;                                  // the CPU has the generator at all
+    bool (*step)(void* context, uint32_t* sample);
+    void (*pause)(void* context);                  // between retries; may be null
+    void* context;
+};
+
+enum class RngStatus {
+    Ok,
+    NotFound,       // no hardware generator
+    NotReady,       // no sample after RngRetryLimit tries
+    HealthFailure,  // a continuous test failed; the output was zeroed
+    Latched,        // too many failures in a row: the generator is no longer trusted
+};
+
+// Hardware vendors' rule: a generator that is working returns a sample within 10 tries.
+inline constexpr int RngRetryLimit = 10;
+// Adaptive proportion test on bytes: within a window of 512 bytes, the window's first
+// byte may recur at most RngAptCutoff - 1 times. Good data here reached 13.
+inline constexpr std::size_t RngAptWindow = 512;
+inline constexpr uint32_t RngAptCutoff = 18;
+// Health failures in a row after which the generator stays failed.
+inline constexpr int RngPermanentFailureThreshold = 3;
+// The start-up test: of this many samples, at least RngStartupChanges differ from their predecessor.
+inline constexpr int RngStartupSamples = 8;
+inline constexpr int RngStartupChanges = 5;
+inline constexpr std::size_t RngStartupBytes = 1024;
+
+// State of the continuous tests, carried from one request to the next.
+struct RngHealth {
+    uint64_t previous = 0;
+    bool havePrevious = false;
+    uint8_t aptReference = 0;
+    uint32_t aptCount = 0;
+    std::size_t aptSeen = 0;  // bytes of the current window seen so far
+    int failuresInARow = 0;
+    bool latched = false;
+};
+
+// Checks that the generator exists and passes the start-up test.
+RngStatus RngOpen(const RngSource& source, RngHealth* health);
+
+// Fills out with length bytes. On any failure out is zeroed.
+RngStatus RngGenerate(const RngSource& source, RngHealth* health, uint8_t* out, std::size_t length);
