@@ -1,0 +1,79 @@
+// Browse, Copy to Clipboard, Tab, Crlf and Help.
+#include "main_dialog.h"
+
+#include "resource.h"
+
+#include <memory>
+#include <new>
+
+namespace {
+
+const char HelpText[] =
+    "Quorvel.exe v1.01 \n"
+    "Lists random integers drawn from a hardware random number generator.\n"
+    " \n"
+    "Requires:\n"
+    "Intel 82802 Firmware Hub or Higher\n"
+    "Intel Security Driver\n"
+    "Intel Hardware Cryptographic Service Provider\n"
+    "\n"
+    "\n"
+    "Without that hardware, register the included provider as Readme.txt describes.\n"
+    "\n"
+    "Please see Readme.txt for installation details\n";
+
+}  // namespace
+
+void OnBrowse(HWND dialog, MainDialogState& state)
+{
+    // A failed dialog counts as a cancel: the output file is then cleared too.
+    if (GetSaveFileNameA(&state.saveDialog))
+        SetDlgItemTextA(dialog, IDC_OUTPUT_PATH, state.pathBuffer);
+    else
+        SetDlgItemTextA(dialog, IDC_OUTPUT_PATH, "");
+}
+
+void OnCopy(HWND dialog, MainDialogState& state)
+{
+    // What the box shows, bounded by the length of the last successful run.
+    const std::size_t size = state.recordedLength;
+    std::unique_ptr<char[]> text(new (std::nothrow) char[size ? size : 1]);
+    if (!text)
+        return;
+    text[0] = '\0';
+    if (size > 0)
+        GetDlgItemTextA(dialog, IDC_OUTPUT, text.get(), static_cast<int>(size));
+
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, size);
+    if (!block)
+        return;
+    // Before the first run the block is zero bytes long and cannot be locked: nothing goes in.
+    if (char* data = static_cast<char*>(GlobalLock(block))) {
+        lstrcpyA(data, text.get());
+        GlobalUnlock(block);
+    }
+    if (!OpenClipboard(dialog)) {
+        GlobalFree(block);
+        return;
+    }
+    EmptyClipboard();
+    if (!SetClipboardData(CF_TEXT, block))
+        GlobalFree(block);  // the clipboard did not take it over
+    CloseClipboard();
+}
+
+void OnTab(HWND dialog, MainDialogState&)
+{
+    SetDlgItemTextA(dialog, IDC_DELIMITER, "\t");
+}
+
+void OnCrlf(HWND dialog, MainDialogState&)
+{
+    // A bare line feed, as the values are separated in the file and on the clipboard.
+    SetDlgItemTextA(dialog, IDC_DELIMITER, "\n");
+}
+
+void OnHelp(HWND dialog, MainDialogState&)
+{
+    MessageBoxA(dialog, HelpText, "Help", MB_OK);
+}

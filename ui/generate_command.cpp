@@ -1,0 +1,156 @@
+// Generate: read the settings, confirm a large run, check the bounds, take one block
+// from the hardware random source, show and write the text, report the time taken.
+#include "main_dialog.h"
+
+#include "generation_settings.h"
+#include "hardware_random_source.h"
+#include "output_text.h"
+#include "resource.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+const char WarningText[] =
+    "Random Number Generation execution time\n"
+    "is dependent upon number of RNs generated.\n"
+    "Press OK to begin generation or Cancel to quit.\n";
+const char NoMemoryText[] = "Not enough memory for that Number of Zintars!";
+
+// Room for a field of nine characters with space to spare.
+constexpr int FieldScratchSize = 15;
+
+int32_t ReadFieldInteger(HWND dialog, int id)
+{
+    char scratch[FieldScratchSize] = {};
+    GetDlgItemTextA(dialog, id, scratch, FieldTextLimit);
+    return ParseFieldInteger(scratch);
+}
+
+// The base is whatever item stands at the top of the one-line list, selected or not.
+int32_t ReadTopBase(HWND dialog)
+{
+    const LRESULT top = SendDlgItemMessageA(dialog, IDC_BASE_LIST, LB_GETTOPINDEX, 0, 0);
+    const LRESULT length = SendDlgItemMessageA(dialog, IDC_BASE_LIST, LB_GETTEXTLEN, top, 0);
+    if (length < 0 || length >= FieldTextLimit)
+        return 0;
+    char scratch[FieldScratchSize] = {};
+    SendDlgItemMessageA(dialog, IDC_BASE_LIST, LB_GETTEXT, top, reinterpret_cast<LPARAM>(scratch));
+    return ParseFieldInteger(scratch);
+}
+
+// Shows a settings message and ends the run; false when there was none.
+bool RejectSetting(HWND dialog, const char* message)
+{
+    if (!message)
+        return false;
+    ShowError(dialog, message);
+    SetDlgItemTextA(dialog, IDC_STATUS, "Ready");
+    return true;
+}
+
+// Creates or replaces the file with exactly the image's bytes in one write.
+bool WriteOutputFile(const char* path, const FileImage& image)
+{
+    const HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const DWORD size = static_cast<DWORD>(image.size);
+    bool ok = WriteFile(file, image.data, size, &written, nullptr) != 0;
+    if (ok && written != size) {
+        ok = false;
+        SetLastError(ERROR_WRITE_FAULT);  // a short write gives no reason of its own
+    }
+    const DWORD error = GetLastError();
+    if (!CloseHandle(file) && ok)
+        return false;  // what was written may not have reached the file
+    SetLastError(error);
+    return ok;
+}
+
+void ReportFileError(HWND dialog, const char* path)
+{
+    char reason[ErrorTextSize];
+    DescribeLastError(reason);
+    char text[PathBufferSize + ErrorTextSize + 64];
+    std::snprintf(text, sizeof text, "The output file could not be written:\n%s\n\n%s", path, reason);
+    ShowError(dialog, text);
+}
+
+}  // namespace
+
+void OnGenerate(HWND dialog, MainDialogState& state)
+{
+    SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    SetDlgItemTextA(dialog, IDC_STATUS, "");
+
+    GenerationSettings settings;
+    settings.count = ReadFieldInteger(dialog, IDC_COUNT);
+    if (NeedsConfirmation(settings.count)) {
+        SetDlgItemTextA(dialog, IDC_STATUS, "Processing...");
+        SetDlgItemTextA(dialog, IDC_ELAPSED, "");
+        SetDlgItemTextA(dialog, IDC_OUTPUT, "");
+        if (MessageBoxA(dialog, WarningText, "WARNING", MB_OKCANCEL) != IDOK) {
+            SetDlgItemTextA(dialog, IDC_STATUS, "Ready");
+            SetDlgItemTextA(dialog, IDC_ELAPSED, "Cancelled");
+            return;
+        }
+    }
+    // A count below 1 has nothing to generate, and a maximum below the minimum has no
+    // mapping: both are refused rather than run.
+    if (RejectSetting(dialog, CheckCount(settings.count)))
+        return;
+    settings.minimum = ReadFieldInteger(dialog, IDC_DEC_MIN);
+    if (RejectSetting(dialog, CheckMinimum(settings.minimum)))
+        return;
+    settings.maximum = ReadFieldInteger(dialog, IDC_DEC_MAX);
+    if (RejectSetting(dialog, CheckMaximum(settings.maximum)) ||
+        RejectSetting(dialog, CheckBoundOrder(settings.minimum, settings.maximum)))
+        return;
+    settings.base = ReadTopBase(dialog);
+    char delimiter[FieldTextLimit] = {};
+    GetDlgItemTextA(dialog, IDC_DELIMITER, delimiter, FieldTextLimit);
+    SetDelimiter(settings, delimiter);
+
+    // Every buffer of the run is reserved before the hardware is asked for anything.
+    RandomBlock block;
+    OutputText text;
+    if (!ReserveRunBuffers(settings, &block, &text)) {
+        RejectSetting(dialog, NoMemoryText);
+        return;
+    }
+
+    const std::time_t start = std::time(nullptr);
+    bool fileFailed = false;
+    DWORD fileError = ERROR_SUCCESS;
+    if (FillRandomBytes(static_cast<DWORD>(block.count), block.bytes.get())) {
+        BuildOutputText(settings, block, &text);
+        SetDlgItemTextA(dialog, IDC_OUTPUT, text.text.get());
+        state.recordedLength = RecordedLength(text);
+        GetDlgItemTextA(dialog, IDC_OUTPUT_PATH, state.pathBuffer, PathBufferSize);
+        if (state.pathBuffer[0] != '\0' && !WriteOutputFile(state.pathBuffer, OutputFileImage(text))) {
+            fileFailed = true;
+            fileError = GetLastError();
+        }
+    } else {
+        char errorText[ErrorTextSize];
+        DescribeLastError(errorText);
+        SetDlgItemTextA(dialog, IDC_OUTPUT, errorText);
+    }
+    const std::time_t end = std::time(nullptr);
+
+    char elapsed[20];
+    std::snprintf(elapsed, sizeof elapsed, "%lld Seconds", static_cast<long long>(end - start));
+    SetDlgItemTextA(dialog, IDC_ELAPSED, elapsed);
+    SetDlgItemTextA(dialog, IDC_STATUS, "Ready");
+    SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+
+    // Told after the run, so the time shown is the run's and not the reader's.
+    if (fileFailed) {
+        SetLastError(fileError);
+        ReportFileError(dialog, state.pathBuffer);
+    }
+}
