@@ -35,19 +35,19 @@ void OnBrowse(HWND dialog, MainDialogState& state)
 
 void OnCopy(HWND dialog, MainDialogState& state)
 {
-    // What the box shows, bounded by the length of the last successful run.
-    const std::size_t size = state.recordedLength;
-    std::unique_ptr<char[]> text(new (std::nothrow) char[size ? size : 1]);
+    // What the box shows, bounded by the length of the last successful run. Before the
+    // first run that is the empty text: still one zero byte, since a block of no bytes
+    // can be neither locked nor taken by the clipboard.
+    const std::size_t size = state.recordedLength > 0 ? state.recordedLength : 1;
+    std::unique_ptr<char[]> text(new (std::nothrow) char[size]);
     if (!text)
         return;
     text[0] = '\0';
-    if (size > 0)
-        GetDlgItemTextA(dialog, IDC_OUTPUT, text.get(), static_cast<int>(size));
+    GetDlgItemTextA(dialog, IDC_OUTPUT, text.get(), static_cast<int>(size));
 
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, size);
     if (!block)
         return;
-    // Before the first run the block is zero bytes long and cannot be locked: nothing goes in.
     if (char* data = static_cast<char*>(GlobalLock(block))) {
         lstrcpyA(data, text.get());
         GlobalUnlock(block);
