@@ -71,7 +71,10 @@ BOOL CALLBACK CollectStatics(HWND child, LPARAM parameter)
 
 bool Start(App* app, DWORD timeoutMs)
 {
-    std::string commandLine = "\"" + BesideThisProgram("Quorvel.exe") + "\"";
+    char installed[MAX_PATH] = {};
+    const DWORD n = GetEnvironmentVariableA("QUORVEL_EXE", installed, MAX_PATH);
+    const std::string exe = n > 0 && n < MAX_PATH ? installed : BesideThisProgram("Quorvel.exe");
+    std::string commandLine = "\"" + exe + "\"";
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     STARTUPINFOA startup = {};

@@ -18,8 +18,8 @@ struct App {
     HWND dialog = nullptr;
 };
 
-// Starts Quorvel.exe from beside the test program, with this process's environment,
-// and waits until its dialog is showing.
+// Starts Quorvel.exe (from beside the test program, or the one QUORVEL_EXE names) with
+// this process's environment, and waits until its dialog is showing.
 bool Start(App* app, DWORD timeoutMs = DefaultWaitMs);
 // Ends the program if it still runs and closes its handles.
 void Stop(App* app);
