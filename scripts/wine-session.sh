@@ -26,6 +26,12 @@ wine_session_start() {
     echo "wine-session: creating the Wine prefix $WINEPREFIX"
     wineboot -i </dev/null >/dev/null 2>&1
   fi
+  # Wine's own fonts, "MS Sans Serif" among them: this Wine build does not look where
+  # Debian installs them, and without them dialogs fall back to a wider face.
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ -d /usr/share/wine/fonts ] && [ ! -f "$fonts/sserife.fon" ]; then
+    mkdir -p "$fonts" && cp /usr/share/wine/fonts/* "$fonts/"
+  fi
   wineserver -p
   # Start the prefix's services now, so none of them inherits a test runner's pipes later.
   wine cmd /c exit </dev/null >/dev/null 2>&1

@@ -1,0 +1,173 @@
+// Generate end to end, from the click until "Ready", against the platform's floor: a
+// bare WM_SETTEXT of the very same text into the same output box, in one process.
+// Then ways to lower that floor without changing what the box shows. Prints seconds and
+// ratios; asserts nothing.
+#include "harness.h"
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+double Now()
+{
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+struct Case {
+    const char* count;
+    const char* delimiter;
+    const char* label;
+};
+
+// Seconds from pressing Generate until the dialog is done, and the text it shows.
+double TimeRun(const Case& c, std::string* text)
+{
+    App app;
+    if (!Start(&app))
+        return -1;
+    SetFieldText(app, IDC_COUNT, c.count);
+    SetFieldText(app, IDC_DEC_MIN, "0");
+    SetFieldText(app, IDC_DEC_MAX, "255");
+    SetFieldText(app, IDC_DELIMITER, c.delimiter);
+    Press press = PressAsync(app, IDOK);
+    const double start = Now();
+    if (std::atoi(c.count) > 10000)
+        AnswerNextBox(app, IDOK);  // the warning's own time is the user's, not the run's
+    const double confirmed = Now();
+    Finish(&press, 600000);
+    const double end = Now();
+    *text = FieldText(app, IDC_OUTPUT);
+    if (FieldText(app, IDC_STATUS) != "Ready")
+        std::printf("  (status not Ready)\n");
+    Stop(&app);
+    // The box's own appearance and disappearance are not part of the run.
+    return std::atoi(c.count) > 10000 ? end - confirmed : end - start;
+}
+
+INT_PTR CALLBACK QuietProc(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_INITDIALOG;
+}
+
+// A dialog from Quorvel.exe's own template, shown where Quorvel shows it.
+HWND OpenSameDialog(HMODULE exe)
+{
+    const HWND dialog = CreateDialogParamA(exe, MAKEINTRESOURCEA(IDD_MAIN), nullptr, QuietProc, 0);
+    ShowWindow(dialog, SW_SHOWNORMAL);
+    UpdateWindow(dialog);
+    return dialog;
+}
+
+void Pump()
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&message);
+}
+
+enum class Way { Bare, NoRedraw, Hidden, WordBreakAnywhere, LocalHandle };
+
+int CALLBACK BreakAnywhere(LPSTR, int current, int length, int action)
+{
+    switch (action) {
+    case WB_ISDELIMITER: return TRUE;
+    case WB_LEFT: return current > 0 ? current - 1 : 0;
+    default: return current < length ? current + 1 : length;
+    }
+}
+
+// Seconds to put text into a fresh copy of the output box, one way or another.
+double TimeFloor(HMODULE exe, const std::string& text, Way way)
+{
+    const HWND dialog = OpenSameDialog(exe);
+    const HWND box = GetDlgItem(dialog, IDC_OUTPUT);
+    Pump();
+    const double start = Now();
+    switch (way) {
+    case Way::Bare:
+        SetDlgItemTextA(dialog, IDC_OUTPUT, text.c_str());
+        break;
+    case Way::NoRedraw:
+        SendMessageA(box, WM_SETREDRAW, FALSE, 0);
+        SetDlgItemTextA(dialog, IDC_OUTPUT, text.c_str());
+        SendMessageA(box, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(box, nullptr, TRUE);
+        break;
+    case Way::Hidden:
+        ShowWindow(box, SW_HIDE);
+        SetDlgItemTextA(dialog, IDC_OUTPUT, text.c_str());
+        ShowWindow(box, SW_SHOW);
+        break;
+    case Way::WordBreakAnywhere:
+        SendMessageA(box, EM_SETWORDBREAKPROC, 0, reinterpret_cast<LPARAM>(BreakAnywhere));
+        SetDlgItemTextA(dialog, IDC_OUTPUT, text.c_str());
+        break;
+    case Way::LocalHandle: {
+        HLOCAL memory = LocalAlloc(LMEM_MOVEABLE, text.size() + 1);
+        std::memcpy(LocalLock(memory), text.c_str(), text.size() + 1);
+        LocalUnlock(memory);
+        SendMessageA(box, EM_SETHANDLE, reinterpret_cast<WPARAM>(memory), 0);
+        break;
+    }
+    }
+    UpdateWindow(dialog);
+    const double end = Now();
+    const LRESULT shown = SendMessageA(box, WM_GETTEXTLENGTH, 0, 0);
+    if (static_cast<std::size_t>(shown) != text.size())
+        std::printf("  (this way showed %ld of %lu characters)\n", static_cast<long>(shown),
+                    static_cast<unsigned long>(text.size()));
+    DestroyWindow(dialog);
+    Pump();
+    return end - start;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    if (!RegisterHardwareProvider(BesideThisProgram("hwrngcsp.dll"))) {
+        std::printf("could not register the provider\n");
+        return 1;
+    }
+    const HMODULE exe = LoadLibraryExA(BesideThisProgram("Quorvel.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const Case cases[] = {
+        {"1000", "\n", "10^3 line feeds"},  {"10000", "\n", "10^4 line feeds"},
+        {"100000", "\n", "10^5 line feeds"}, {"1000000", "\n", "10^6 line feeds"},
+        {"1000", "", "10^3 no delimiter"},   {"10000", "", "10^4 no delimiter"},
+    };
+    std::printf("%-20s %10s %10s %8s\n", "values", "run s", "floor s", "ratio");
+    std::vector<std::pair<const Case*, std::string>> texts;
+    for (const Case& c : cases) {
+        if (quick && std::strlen(c.count) > 6)
+            continue;
+        std::string text;
+        const double run = TimeRun(c, &text);
+        const double floor = TimeFloor(exe, text, Way::Bare);
+        std::printf("%-20s %10.3f %10.3f %8.3f\n", c.label, run, floor, run / floor);
+        std::fflush(stdout);
+        texts.emplace_back(&c, text);
+    }
+
+    std::printf("\nLowering the floor (seconds to show the same text):\n");
+    std::printf("%-20s %10s %10s %10s %10s %10s\n", "values", "bare", "no redraw", "hidden", "break any", "EM_SETHANDLE");
+    for (const auto& [c, text] : texts) {
+        if (std::strcmp(c->count, "10000") != 0 && std::strcmp(c->count, "100000") != 0)
+            continue;
+        std::printf("%-20s", c->label);
+        for (Way way : {Way::Bare, Way::NoRedraw, Way::Hidden, Way::WordBreakAnywhere, Way::LocalHandle})
+            std::printf(" %10.3f", TimeFloor(exe, text, way));
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    FreeLibrary(exe);
+    RemoveHardwareProvider();
+    return 0;
+}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Prints the benchmark figures: the text builder natively (next to GNU shuf), the
+# provider against raw RDRAND32 under Wine, and Generate end to end against the output
+# box's floor under Wine. Nothing here passes or fails on time.
+#   bash scripts/bench.sh [--quick]    (--quick leaves out the 10^6-value Generate run)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+bash scripts/install-deps.sh >/dev/null
+
+cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/native --target engine_bench >/dev/null
+cmake -S . -B build/cross -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/cross --target provider_bench generate_bench Quorvel hwrngcsp >/dev/null
+
+echo "=== text builder, one core (values per second, wall clock)"
+taskset -c 0 build/native/bin/engine_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  --benchmark_filter=. 2>/dev/null | grep -E '_median'
+start=$(date +%s.%N)
+taskset -c 0 shuf -r -i 0-10 -n 10000000 >/dev/null
+end=$(date +%s.%N)
+awk -v s="$start" -v e="$end" 'BEGIN { printf "GNU shuf -r -i 0-10 -n 10000000: %.1f million values per second\n", 10 / (e - s) }'
+
+# shellcheck source=scripts/wine-session.sh
+source scripts/wine-session.sh
+trap wine_session_stop EXIT
+unset DISPLAY
+wine_session_start "$root/build/cross" >/dev/null
+echo
+echo "=== hardware provider through FillRandomBytes against raw RDRAND32 (i686, under Wine)"
+wine build/cross/bin/provider_bench.exe </dev/null
+echo
+echo "=== Generate end to end against a bare WM_SETTEXT of the same text (under Wine)"
+wine build/cross/bin/generate_bench.exe "$@" </dev/null
