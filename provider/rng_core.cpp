@@ -58,7 +58,8 @@ bool AptPasses(RngHealth* health, const uint8_t* bytes, std::size_t length)
 
 RngStatus Fail(RngHealth* health, RngStatus status, uint8_t* out, std::size_t length)
 {
-    std::memset(out, 0, length);
+    if (length > 0)
+        std::memset(out, 0, length);
     if (status == RngStatus::HealthFailure) {
         // A failed window is not carried into the next request.
         health->aptSeen = 0;
@@ -72,10 +73,8 @@ RngStatus Fail(RngHealth* health, RngStatus status, uint8_t* out, std::size_t le
 
 RngStatus RngGenerate(const RngSource& source, RngHealth* health, uint8_t* out, std::size_t length)
 {
-    if (health->latched) {
-        std::memset(out, 0, length);
-        return RngStatus::Latched;
-    }
+    if (health->latched)
+        return Fail(health, RngStatus::Latched, out, length);
     std::size_t done = 0;
     while (done < length) {
         uint32_t low = 0, high = 0;
