@@ -257,3 +257,17 @@ std::string ScratchPath(const char* name)
     DeleteFileA(path.c_str());
     return path;
 }
+
+bool SameText(const std::string& actual, const std::string& expected, std::string* difference)
+{
+    if (actual == expected)
+        return true;
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
+        ++at;
+    const std::size_t from = at > 20 ? at - 20 : 0;
+    *difference = "lengths " + std::to_string(actual.size()) + " and " + std::to_string(expected.size()) +
+                  ", first difference at " + std::to_string(at) + ": actual \"" + actual.substr(from, 40) +
+                  "\", expected \"" + expected.substr(from, 40) + "\"";
+    return false;
+}

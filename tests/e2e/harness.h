@@ -57,5 +57,9 @@ std::string AnswerNextBox(const App& app, int button, DWORD timeoutMs = DefaultW
 bool ReadClipboard(std::string* text);
 bool PutClipboardText(const std::string& text);
 
+// Equality of two long texts, reported as the first difference with a little context
+// rather than as both texts whole.
+bool SameText(const std::string& actual, const std::string& expected, std::string* difference);
+
 // Windows path of a fresh scratch file name in the test folder (the file is deleted).
 std::string ScratchPath(const char* name);
