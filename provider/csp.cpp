@@ -123,6 +123,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     if (reason == DLL_PROCESS_ATTACH) {
         g_module = instance;
         DisableThreadLibraryCalls(instance);
+        // advapi32 loads the provider at every acquire and frees it at every release.
+        // Staying loaded keeps one health-test stream per process and spares the caller
+        // a load and a start-up test per request.
+        HMODULE pinned = nullptr;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCSTR>(&DllMain), &pinned);
         InitializeCriticalSection(&g_rngLock);
         CspHandlesInit();
     } else if (reason == DLL_PROCESS_DETACH) {

@@ -75,23 +75,33 @@ RngStatus RngGenerate(const RngSource& source, RngHealth* health, uint8_t* out, 
 {
     if (health->latched)
         return Fail(health, RngStatus::Latched, out, length);
+    // The proportion test runs a chunk at a time, while the chunk is still in cache.
+    constexpr std::size_t Chunk = 4096;
     std::size_t done = 0;
     while (done < length) {
-        uint32_t low = 0, high = 0;
-        if (!Step(source, &low) || !Step(source, &high))
-            return Fail(health, RngStatus::NotReady, out, length);
-        const uint64_t sample = (uint64_t{high} << 32) | low;
-        if (!SamplePasses(health, sample))
+        const std::size_t chunkEnd = length - done > Chunk ? done + Chunk : length;
+        const std::size_t chunkStart = done;
+        while (done < chunkEnd) {
+            uint32_t low = 0, high = 0;
+            if (!Step(source, &low) || !Step(source, &high))
+                return Fail(health, RngStatus::NotReady, out, length);
+            const uint64_t sample = (uint64_t{high} << 32) | low;
+            if (!SamplePasses(health, sample))
+                return Fail(health, RngStatus::HealthFailure, out, length);
+            uint8_t bytes[8];
+            for (int k = 0; k < 8; ++k)
+                bytes[k] = static_cast<uint8_t>(sample >> (8 * k));
+            if (chunkEnd - done >= 8) {
+                std::memcpy(out + done, bytes, 8);
+                done += 8;
+            } else {
+                std::memcpy(out + done, bytes, chunkEnd - done);  // the rest of the sample is dropped
+                done = chunkEnd;
+            }
+        }
+        if (!AptPasses(health, out + chunkStart, chunkEnd - chunkStart))
             return Fail(health, RngStatus::HealthFailure, out, length);
-        uint8_t bytes[8];
-        for (int k = 0; k < 8; ++k)
-            bytes[k] = static_cast<uint8_t>(sample >> (8 * k));
-        const std::size_t take = length - done < 8 ? length - done : 8;
-        std::memcpy(out + done, bytes, take);
-        done += take;
     }
-    if (!AptPasses(health, out, length))
-        return Fail(health, RngStatus::HealthFailure, out, length);
     health->failuresInARow = 0;
     return RngStatus::Ok;
 }
@@ -102,6 +112,8 @@ RngStatus RngOpen(const RngSource& source, RngHealth* health)
         return RngStatus::NotFound;
     if (health->latched)
         return RngStatus::Latched;
+    if (health->started)
+        return RngStatus::Ok;  // the start-up test is passed once per process
     uint32_t previous = 0;
     int changes = 0;
     for (int i = 0; i < RngStartupSamples; ++i) {
@@ -115,5 +127,7 @@ RngStatus RngOpen(const RngSource& source, RngHealth* health)
     if (changes < RngStartupChanges)
         return Fail(health, RngStatus::HealthFailure, nullptr, 0);
     uint8_t scratch[RngStartupBytes];
-    return RngGenerate(source, health, scratch, sizeof scratch);
+    const RngStatus status = RngGenerate(source, health, scratch, sizeof scratch);
+    health->started = status == RngStatus::Ok;
+    return status;
 }

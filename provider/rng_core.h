@@ -44,9 +44,10 @@ struct RngHealth {
     std::size_t aptSeen = 0;  // bytes of the current window seen so far
     int failuresInARow = 0;
     bool latched = false;
+    bool started = false;  // the start-up test has passed
 };
 
-// Checks that the generator exists and passes the start-up test.
+// Checks that the generator exists and, the first time, that it passes the start-up test.
 RngStatus RngOpen(const RngSource& source, RngHealth* health);
 
 // Fills out with length bytes. On any failure out is zeroed.

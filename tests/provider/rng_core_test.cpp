@@ -203,4 +203,30 @@ TEST(RngCore, LatchesAfterRepeatedFailuresAndASuccessResetsTheCount)
     EXPECT_EQ(RngOpen(SourceOf(&good), &health), RngStatus::Latched);
 }
 
+TEST(RngCore, StartUpTestRunsOncePerProcessUntilItPasses)
+{
+    Script stuck{Constant};
+    RngHealth health;
+    EXPECT_EQ(RngOpen(SourceOf(&stuck), &health), RngStatus::HealthFailure);
+    EXPECT_FALSE(health.started);
+    Script good{Good};
+    EXPECT_EQ(RngOpen(SourceOf(&good), &health), RngStatus::Ok);
+    const int tries = good.tries;
+    EXPECT_GT(tries, RngStartupSamples);
+    EXPECT_EQ(RngOpen(SourceOf(&good), &health), RngStatus::Ok);
+    EXPECT_EQ(good.tries, tries) << "a second open draws nothing";
+    EXPECT_EQ(RngOpen(SourceOf(&good, false), &health), RngStatus::NotFound);
+}
+
+TEST(RngCore, ProportionTestSpansChunksAndRequests)
+{
+    // Bias spread over many small requests is caught as surely as in one large one.
+    Script biased{Biased};
+    RngHealth health;
+    RngStatus last = RngStatus::Ok;
+    for (int i = 0; i < 4096 && last == RngStatus::Ok; ++i)
+        last = Generate(&biased, &health, 24);
+    EXPECT_EQ(last, RngStatus::HealthFailure);
+}
+
 }  // namespace
