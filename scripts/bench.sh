@@ -2,7 +2,9 @@
 # Prints the benchmark figures: the text builder natively (next to GNU shuf), the
 # provider against raw RDRAND32 under Wine, and Generate end to end against the output
 # box's floor under Wine. Nothing here passes or fails on time.
-#   bash scripts/bench.sh [--quick]    (--quick leaves out the 10^6-value Generate run)
+#   bash scripts/bench.sh [--quick] [--all-ways]
+#   --quick leaves out the 10^6-value Generate run; --all-ways tries every way of lowering
+#   the floor on every text (the 10^4 values without a delimiter take minutes).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"

@@ -71,6 +71,16 @@ bool WriteOutputFile(const char* path, const FileImage& image)
     return ok;
 }
 
+// Shows the text in the output box in one call. Hidden while it takes the text, the box
+// lays it out once without scrolling and repainting on the way.
+void ShowOutput(HWND dialog, const char* text)
+{
+    const HWND box = GetDlgItem(dialog, IDC_OUTPUT);
+    ShowWindow(box, SW_HIDE);
+    SetDlgItemTextA(dialog, IDC_OUTPUT, text);
+    ShowWindow(box, SW_SHOW);
+}
+
 void ReportFileError(HWND dialog, const char* path)
 {
     char reason[ErrorTextSize];
@@ -128,7 +138,7 @@ void OnGenerate(HWND dialog, MainDialogState& state)
     DWORD fileError = ERROR_SUCCESS;
     if (FillRandomBytes(static_cast<DWORD>(block.count), block.bytes.get())) {
         BuildOutputText(settings, block, &text);
-        SetDlgItemTextA(dialog, IDC_OUTPUT, text.text.get());
+        ShowOutput(dialog, text.text.get());
         state.recordedLength = RecordedLength(text);
         GetDlgItemTextA(dialog, IDC_OUTPUT_PATH, state.pathBuffer, PathBufferSize);
         if (state.pathBuffer[0] != '\0' && !WriteOutputFile(state.pathBuffer, OutputFileImage(text))) {
@@ -138,7 +148,7 @@ void OnGenerate(HWND dialog, MainDialogState& state)
     } else {
         char errorText[ErrorTextSize];
         DescribeLastError(errorText);
-        SetDlgItemTextA(dialog, IDC_OUTPUT, errorText);
+        ShowOutput(dialog, errorText);
     }
     const std::time_t end = std::time(nullptr);
 
