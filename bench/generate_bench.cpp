@@ -3,6 +3,7 @@
 // Then ways to lower that floor without changing what the box shows. Prints seconds and
 // ratios; asserts nothing.
 #include "harness.h"
+#include "bench_clock.h"
 #include "test_support.h"
 
 #include <algorithm>
@@ -13,14 +14,6 @@
 #include <vector>
 
 namespace {
-
-double Now()
-{
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 struct Case {
     const char* count;

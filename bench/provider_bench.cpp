@@ -1,6 +1,7 @@
 // FillRandomBytes through the hardware provider against raw RDRAND32 in the same
 // process, for blocks of 10^3 to 10^8 bytes. Prints MB/s and the ratio; asserts nothing.
 #include "hardware_random_source.h"
+#include "bench_clock.h"
 #include "test_support.h"
 
 #include <immintrin.h>
@@ -10,14 +11,6 @@
 #include <vector>
 
 namespace {
-
-double Now()
-{
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 __attribute__((target("rdrnd"))) void RawRdrand(BYTE* out, DWORD length)
 {

@@ -79,12 +79,6 @@ BOOL ReturnParam(const void* data, DWORD size, BYTE* out, DWORD* outLength)
     return TRUE;
 }
 
-DWORD ModulePath(char (&path)[MAX_PATH])
-{
-    const DWORD n = GetModuleFileNameA(g_module, path, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? ERROR_SUCCESS : ERROR_FILENAME_EXCED_RANGE;
-}
-
 DWORD ReadString(HKEY key, const char* name, char* out, DWORD size)
 {
     DWORD type = 0;
@@ -110,10 +104,13 @@ DWORD SetDword(HKEY key, const char* name, DWORD value)
         RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value));
 }
 
-void ProviderKeyPath(char (&path)[MAX_PATH])
+// This DLL's full path and the provider's registry key.
+DWORD RegistrationPaths(char (&modulePath)[MAX_PATH], char (&keyPath)[MAX_PATH])
 {
-    std::strcpy(path, ProviderKeyBase);
-    std::strcat(path, ProviderName);
+    std::strcpy(keyPath, ProviderKeyBase);
+    std::strcat(keyPath, ProviderName);
+    const DWORD n = GetModuleFileNameA(g_module, modulePath, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? ERROR_SUCCESS : ERROR_FILENAME_EXCED_RANGE;
 }
 
 }  // namespace
@@ -219,10 +216,9 @@ extern "C" HRESULT WINAPI DllRegisterServer()
 {
     char modulePath[MAX_PATH];
     char keyPath[MAX_PATH];
-    DWORD rc = ModulePath(modulePath);
+    DWORD rc = RegistrationPaths(modulePath, keyPath);
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
-    ProviderKeyPath(keyPath);
 
     HKEY key = nullptr;
     rc = static_cast<DWORD>(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
@@ -259,10 +255,9 @@ extern "C" HRESULT WINAPI DllUnregisterServer()
 {
     char modulePath[MAX_PATH];
     char keyPath[MAX_PATH];
-    DWORD rc = ModulePath(modulePath);
+    DWORD rc = RegistrationPaths(modulePath, keyPath);
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
-    ProviderKeyPath(keyPath);
 
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)

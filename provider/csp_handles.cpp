@@ -55,24 +55,26 @@ HCRYPTPROV CspHandleOpen()
     return handle;
 }
 
-bool CspHandleClose(HCRYPTPROV provider)
+// Whether the handle is one given out and still open; closes it too when asked.
+static bool Check(HCRYPTPROV provider, bool close)
 {
     EnterCriticalSection(&g_lock);
     unsigned slot = 0;
     const bool ok = Decode(provider, &slot);
-    if (ok)
+    if (ok && close)
         g_slots[slot].used = false;
     LeaveCriticalSection(&g_lock);
     return ok;
 }
 
+bool CspHandleClose(HCRYPTPROV provider)
+{
+    return Check(provider, true);
+}
+
 bool CspHandleIsValid(HCRYPTPROV provider)
 {
-    EnterCriticalSection(&g_lock);
-    unsigned slot = 0;
-    const bool ok = Decode(provider, &slot);
-    LeaveCriticalSection(&g_lock);
-    return ok;
+    return Check(provider, false);
 }
 
 BOOL CspFail(DWORD error)

