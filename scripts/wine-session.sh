@@ -22,10 +22,6 @@ wine_session_start() {
     rm -f "$fd_file"
   fi
   mkdir -p "$WINEPREFIX"
-  # One persistent server for the whole session, started before anything else: a server
-  # that wineboot starts itself ends with its last client, and every test after that pays
-  # a cold start and a second round of service start-up.
-  wineserver -p
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine-session: creating the Wine prefix $WINEPREFIX"
     wineboot -i </dev/null >/dev/null 2>&1
@@ -36,6 +32,7 @@ wine_session_start() {
   if [ -d /usr/share/wine/fonts ] && [ ! -f "$fonts/sserife.fon" ]; then
     mkdir -p "$fonts" && cp /usr/share/wine/fonts/* "$fonts/"
   fi
+  wineserver -p
   # Start the prefix's services now, so none of them inherits a test runner's pipes later.
   wine cmd /c exit </dev/null >/dev/null 2>&1
   echo "wine-session: WINEPREFIX=$WINEPREFIX DISPLAY=$DISPLAY"
