@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cstring>
 #include <new>
-#include <string_view>
 
 namespace {
 
@@ -66,11 +65,10 @@ std::size_t DigitCount(uint32_t value, int32_t base)
     return digits;
 }
 
+// sizeof delimiter when it lacks its zero byte, which no buildable settings allow.
 std::size_t DelimiterLength(const GenerationSettings& s)
 {
-    return std::string_view(s.delimiter, sizeof s.delimiter).find('\0') == std::string_view::npos
-               ? sizeof s.delimiter
-               : std::strlen(s.delimiter);
+    return strnlen(s.delimiter, sizeof s.delimiter);
 }
 
 }  // namespace
@@ -93,8 +91,7 @@ std::size_t FormatInRadix(uint32_t value, int32_t base, char* out)
 
 bool SettingsAreBuildable(const GenerationSettings& s)
 {
-    return !CheckCount(s.count) && !CheckMinimum(s.minimum) && !CheckMaximum(s.maximum) &&
-           !CheckBoundOrder(s.minimum, s.maximum) && s.base >= MinBase && s.base <= MaxBase &&
+    return !CheckCount(s.count) && !CheckBounds(s.minimum, s.maximum) && s.base >= MinBase && s.base <= MaxBase &&
            DelimiterLength(s) < sizeof s.delimiter;
 }
 
