@@ -14,8 +14,6 @@ namespace {
 
 const char Name[] = "Intel Hardware Cryptographic Service Provider";
 const char TypeKey[] = "Software\\Microsoft\\Cryptography\\Defaults\\Provider Types\\Type 022";
-const char ProviderKey[] =
-    "Software\\Microsoft\\Cryptography\\Defaults\\Provider\\Intel Hardware Cryptographic Service Provider";
 
 std::string Dll() { return BesideThisProgram("hwrngcsp.dll"); }
 
@@ -33,11 +31,7 @@ DWORD ReadDword(const char* key, const char* name)
 
 std::string ReadString(const char* key, const char* name)
 {
-    char text[MAX_PATH] = {};
-    DWORD size = sizeof text - 1;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
-        return "<missing>";
-    return text;
+    return RegistryString(key, name, "<missing>");
 }
 
 class HardwareProvider : public ::testing::Test {
@@ -55,13 +49,13 @@ TEST(ProviderRegistration, RegisterAndUnregisterWithRegsvr32)
     RemoveHardwareProvider();
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, TypeKey);
     ASSERT_EQ(Regsvr32("/s"), 0);
-    EXPECT_EQ(lstrcmpiA(ReadString(ProviderKey, "Image Path").c_str(), Dll().c_str()), 0);
-    EXPECT_EQ(ReadDword(ProviderKey, "Type"), 22u);
-    EXPECT_EQ(ReadDword(ProviderKey, "SigInFile"), 0u);
+    EXPECT_EQ(lstrcmpiA(ReadString(HardwareProviderKey, "Image Path").c_str(), Dll().c_str()), 0);
+    EXPECT_EQ(ReadDword(HardwareProviderKey, "Type"), 22u);
+    EXPECT_EQ(ReadDword(HardwareProviderKey, "SigInFile"), 0u);
     EXPECT_EQ(ReadString(TypeKey, "Name"), Name);
 
     ASSERT_EQ(Regsvr32("/s /u"), 0);
-    EXPECT_EQ(ReadString(ProviderKey, "Image Path"), "<missing>");
+    EXPECT_EQ(ReadString(HardwareProviderKey, "Image Path"), "<missing>");
     EXPECT_EQ(ReadString(TypeKey, "Name"), "<missing>");
 }
 

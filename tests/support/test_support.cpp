@@ -3,12 +3,8 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-const char ProviderKey[] =
+const char HardwareProviderKey[] =
     "Software\\Microsoft\\Cryptography\\Defaults\\Provider\\Intel Hardware Cryptographic Service Provider";
-
-}  // namespace
 
 std::string BesideThisProgram(const char* file)
 {
@@ -22,7 +18,7 @@ std::string BesideThisProgram(const char* file)
 bool RegisterHardwareProvider(const std::string& image, DWORD type)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ProviderKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, HardwareProviderKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
         ERROR_SUCCESS)
         return false;
     const DWORD zero = 0;
@@ -39,17 +35,21 @@ bool RegisterHardwareProvider(const std::string& image, DWORD type)
 
 void RemoveHardwareProvider()
 {
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, ProviderKey);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, HardwareProviderKey);
+}
+
+std::string RegistryString(const char* key, const char* name, const char* ifMissing)
+{
+    char text[MAX_PATH] = {};
+    DWORD size = sizeof text - 1;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
+        return ifMissing;
+    return text;
 }
 
 std::string RegisteredProviderImage()
 {
-    char image[MAX_PATH] = {};
-    DWORD size = sizeof image - 1;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, ProviderKey, "Image Path", RRF_RT_REG_SZ, nullptr, image, &size) !=
-        ERROR_SUCCESS)
-        return {};
-    return image;
+    return RegistryString(HardwareProviderKey, "Image Path");
 }
 
 long RunProgram(const std::string& commandLine, DWORD timeoutMs)

@@ -9,6 +9,12 @@
 // Full path of a file in the folder of the running test program (all binaries share it).
 std::string BesideThisProgram(const char* file);
 
+// The hardware provider's registry key under HKEY_LOCAL_MACHINE.
+extern const char HardwareProviderKey[];
+
+// A string value under HKEY_LOCAL_MACHINE, or ifMissing.
+std::string RegistryString(const char* key, const char* name, const char* ifMissing = "");
+
 // Registers image as the hardware provider of the given type, as regsvr32 would.
 bool RegisterHardwareProvider(const std::string& image, DWORD type = 22);
 // Removes the hardware provider's registration, whoever made it.
