@@ -1,13 +1,50 @@
-# Sourced by the run and test scripts: a private Wine prefix inside the build tree, an
-# Xvfb display when there is none, and one warm wineserver. Never touches ~/.wine.
-#   wine_session_start <build-dir> [keep-display]   wine_session_stop
+# Sourced by the run, test and bench scripts: a Wine session on a private prefix, with an
+# Xvfb display when there is none and one wineserver that lives until the session ends.
+# Never touches ~/.wine.
+#   wine_session_start <prefix> [win32|win64] [keep-display]
+#   wine_session_stop
+#   wine_fresh_prefix <dest> <win32|win64> <template-dir>   a never-used prefix, quickly
 
-wine_session_start() {
-  local build=$1 keep_display=${2:-}
-  export WINEPREFIX="$build/wineprefix" WINEARCH=win32
+_wine_environment() {  # <prefix> <arch>
+  # Wine accepts only an absolute prefix.
+  WINEPREFIX=$(realpath -m "$1")
+  export WINEPREFIX WINEARCH=$2
   export WINEDEBUG=${WINEDEBUG:--all}
   # No Mono or Gecko installer prompts in a prefix that needs neither.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+}
+
+# Creates a prefix under a wineserver of its own and waits until that server has gone.
+# wineboot -i restarts the prefix's services when it has installed them: a server kept
+# alive across that restart is left with two service managers, and every later start of
+# a service (RpcSs, which each new desktop asks for) then waits 10 s on the wrong one.
+wine_prefix_create() {  # <prefix> <arch>
+  local prefix=$1 arch=$2
+  mkdir -p "$prefix"
+  WINEPREFIX=$prefix WINEARCH=$arch wineboot -i </dev/null >/dev/null 2>&1 || return 1
+  # Wine's own fonts, "MS Sans Serif" among them: this Wine build does not look where
+  # Debian installs them, and without them dialogs fall back to a wider face.
+  if [ -d /usr/share/wine/fonts ]; then
+    mkdir -p "$prefix/drive_c/windows/Fonts" && cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
+  fi
+  WINEPREFIX=$prefix wineserver -w
+}
+
+# A copy of a prefix that was made once and never used: as fresh as a new one, without
+# the seconds wineboot takes.
+wine_fresh_prefix() {  # <dest> <arch> <template-dir>
+  local dest=$1 arch=$2 templates=$3
+  mkdir -p "$templates"
+  (
+    flock 9
+    [ -f "$templates/$arch/system.reg" ] || wine_prefix_create "$templates/$arch" "$arch"
+  ) 9>"$templates/$arch.lock" || return 1
+  rm -rf "$dest" && cp -a "$templates/$arch" "$dest"
+}
+
+wine_session_start() {  # <prefix> [arch] [keep-display]
+  local prefix=$1 arch=${2:-win32} keep_display=${3:-}
+  _wine_environment "$prefix" "$arch"
   _xvfb_pid=
   if [ -z "$keep_display" ] || [ -z "${DISPLAY:-}" ]; then
     local fd_file
@@ -19,23 +56,39 @@ wine_session_start() {
       echo "wine-session: Xvfb did not start" >&2; rm -f "$fd_file"; return 1
     fi
     export DISPLAY=":$(head -n1 "$fd_file")"
+    export QUORVEL_HEADLESS=1  # sessions inside this one share its display, which has no window manager
     rm -f "$fd_file"
   fi
-  mkdir -p "$WINEPREFIX"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine-session: creating the Wine prefix $WINEPREFIX"
-    wineboot -i </dev/null >/dev/null 2>&1
+    wine_prefix_create "$WINEPREFIX" "$arch" || { echo "wine-session: wineboot failed" >&2; return 1; }
   fi
-  # Wine's own fonts, "MS Sans Serif" among them: this Wine build does not look where
-  # Debian installs them, and without them dialogs fall back to a wider face.
-  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
-  if [ -d /usr/share/wine/fonts ] && [ ! -f "$fonts/sserife.fon" ]; then
-    mkdir -p "$fonts" && cp /usr/share/wine/fonts/* "$fonts/"
+  # Debian's wineserver wrapper passes -p0, so a server started on demand shuts every
+  # service and the desktop down the moment its last program ends, and the next program
+  # restarts them all or connects while the old server is going. One persistent server
+  # carries the session instead; one left behind by an earlier session is replaced.
+  if ! wineserver -p 2>/dev/null; then
+    wineserver -k 2>/dev/null
+    wineserver -w
+    wineserver -p || { echo "wine-session: no persistent wineserver" >&2; return 1; }
   fi
-  wineserver -p
-  # Start the prefix's services now, so none of them inherits a test runner's pipes later.
-  wine cmd /c exit </dev/null >/dev/null 2>&1
-  echo "wine-session: WINEPREFIX=$WINEPREFIX DISPLAY=$DISPLAY"
+  # Without a window manager (our Xvfb) Wine would wait 2 s for one at every window it
+  # hides or destroys: leave windows unmanaged there, and to the desktop's manager
+  # otherwise. This first program also starts the prefix's services, so none of them
+  # inherits a test runner's pipes later.
+  if [ -n "${QUORVEL_HEADLESS:-}" ]; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  else
+    wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f </dev/null >/dev/null 2>&1
+  fi
+  echo "wine-session: WINEPREFIX=$WINEPREFIX ($WINEARCH) DISPLAY=$DISPLAY"
+}
+
+# Keeps a program on the session's desktop until the session ends. Without one, the
+# desktop closes a second after each GUI program does, and the next one waits for a new
+# desktop process, which also keeps the test runner's output pipe open until it exits.
+wine_session_hold_desktop() {  # <program> [arguments]
+  wine "$@" </dev/null >/dev/null 2>&1 &
 }
 
 wine_session_stop() {
@@ -43,6 +96,7 @@ wine_session_stop() {
   if [ -n "${_xvfb_pid:-}" ]; then
     kill "$_xvfb_pid" 2>/dev/null
     wait "$_xvfb_pid" 2>/dev/null
+    unset QUORVEL_HEADLESS
   fi
   _xvfb_pid=
   return 0
