@@ -3,6 +3,7 @@
 // numbers only: no keys, no hashes, no key containers.
 #include "csp_entry.h"
 #include "csp_handles.h"
+#include "provider_identity.h"
 #include "rng_core.h"
 
 #include <cpuid.h>
@@ -10,16 +11,14 @@
 
 #include <cstring>
 
+HINSTANCE g_module;  // for registration, which needs this file's own path
+
 namespace {
 
-const char ProviderName[] = "Intel Hardware Cryptographic Service Provider";
-const char ProviderTypeName[] = "Hardware Random Number Generator";
-constexpr DWORD ProviderType = 22;  // PROV_INTEL_SEC
+const char ProviderName[] = HARDWARE_PROVIDER_NAME;
+constexpr DWORD ProviderType = HARDWARE_PROVIDER_TYPE;
 constexpr DWORD ProviderVersion = 0x0200;
-const char ProviderKeyBase[] = "Software\\Microsoft\\Cryptography\\Defaults\\Provider\\";
-const char ProviderTypeKey[] = "Software\\Microsoft\\Cryptography\\Defaults\\Provider Types\\Type 022";
 
-HINSTANCE g_module;
 // One generator stream for the process: its health state is shared by every handle.
 CRITICAL_SECTION g_rngLock;
 RngHealth g_health;
@@ -77,40 +76,6 @@ BOOL ReturnParam(const void* data, DWORD size, BYTE* out, DWORD* outLength)
     std::memcpy(out, data, size);
     *outLength = size;
     return TRUE;
-}
-
-DWORD ReadString(HKEY key, const char* name, char* out, DWORD size)
-{
-    DWORD type = 0;
-    DWORD length = size - 1;
-    const LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(out), &length);
-    if (rc != ERROR_SUCCESS)
-        return static_cast<DWORD>(rc);
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        return ERROR_INVALID_DATA;
-    out[length < size ? length : size - 1] = '\0';
-    return ERROR_SUCCESS;
-}
-
-DWORD SetString(HKEY key, const char* name, const char* value)
-{
-    return static_cast<DWORD>(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                                             static_cast<DWORD>(std::strlen(value) + 1)));
-}
-
-DWORD SetDword(HKEY key, const char* name, DWORD value)
-{
-    return static_cast<DWORD>(
-        RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value));
-}
-
-// This DLL's full path and the provider's registry key.
-DWORD RegistrationPaths(char (&modulePath)[MAX_PATH], char (&keyPath)[MAX_PATH])
-{
-    std::strcpy(keyPath, ProviderKeyBase);
-    std::strcat(keyPath, ProviderName);
-    const DWORD n = GetModuleFileNameA(g_module, modulePath, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? ERROR_SUCCESS : ERROR_FILENAME_EXCED_RANGE;
 }
 
 }  // namespace
@@ -209,78 +174,3 @@ BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD*
 }
 
 }  // extern "C"
-
-// regsvr32: registers this DLL as the provider, and the provider type when no other
-// provider has claimed it.
-extern "C" HRESULT WINAPI DllRegisterServer()
-{
-    char modulePath[MAX_PATH];
-    char keyPath[MAX_PATH];
-    DWORD rc = RegistrationPaths(modulePath, keyPath);
-    if (rc != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(rc);
-
-    HKEY key = nullptr;
-    rc = static_cast<DWORD>(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                                            nullptr));
-    if (rc != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(rc);
-    rc = SetString(key, "Image Path", modulePath);
-    if (rc == ERROR_SUCCESS)
-        rc = SetDword(key, "Type", ProviderType);
-    if (rc == ERROR_SUCCESS)
-        rc = SetDword(key, "SigInFile", 0);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(rc);
-
-    DWORD disposition = 0;
-    rc = static_cast<DWORD>(RegCreateKeyExA(HKEY_LOCAL_MACHINE, ProviderTypeKey, 0, nullptr, 0,
-                                            KEY_WRITE | KEY_QUERY_VALUE, nullptr, &key, &disposition));
-    if (rc != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(rc);
-    char existing[MAX_PATH];
-    if (disposition == REG_CREATED_NEW_KEY || ReadString(key, "Name", existing, sizeof existing) != ERROR_SUCCESS) {
-        rc = SetString(key, "Name", ProviderName);
-        if (rc == ERROR_SUCCESS)
-            rc = SetString(key, "TypeName", ProviderTypeName);
-    }
-    RegCloseKey(key);
-    return HRESULT_FROM_WIN32(rc);
-}
-
-// Removes only what names this DLL: the provider key when its image is this file, and
-// the provider type when it names this provider.
-extern "C" HRESULT WINAPI DllUnregisterServer()
-{
-    char modulePath[MAX_PATH];
-    char keyPath[MAX_PATH];
-    DWORD rc = RegistrationPaths(modulePath, keyPath);
-    if (rc != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(rc);
-
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return S_OK;  // not registered: nothing to undo
-    char image[MAX_PATH];
-    char expanded[MAX_PATH];
-    const bool ours = ReadString(key, "Image Path", image, sizeof image) == ERROR_SUCCESS &&
-                      ExpandEnvironmentStringsA(image, expanded, sizeof expanded) - 1 < sizeof expanded &&
-                      lstrcmpiA(expanded, modulePath) == 0;
-    RegCloseKey(key);
-    if (!ours)
-        return S_OK;  // another DLL holds the name: leave it alone
-    rc = static_cast<DWORD>(RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath));
-    if (rc != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(rc);
-
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ProviderTypeKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-        char name[MAX_PATH];
-        const bool typeIsOurs = ReadString(key, "Name", name, sizeof name) == ERROR_SUCCESS &&
-                                std::strcmp(name, ProviderName) == 0;
-        RegCloseKey(key);
-        if (typeIsOurs)
-            RegDeleteKeyA(HKEY_LOCAL_MACHINE, ProviderTypeKey);
-    }
-    return S_OK;
-}

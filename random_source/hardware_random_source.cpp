@@ -1,16 +1,16 @@
 #include "hardware_random_source.h"
 
+#include "provider_identity.h"
+
 #include <wincrypt.h>
 
 #include <cstdio>
 #include <cstring>
 
-const char HardwareProviderName[] = "Intel Hardware Cryptographic Service Provider";
-
 bool FillRandomBytes(DWORD count, BYTE* destination)
 {
     HCRYPTPROV provider = 0;
-    if (!CryptAcquireContextA(&provider, nullptr, HardwareProviderName, HardwareProviderType, 0))
+    if (!CryptAcquireContextA(&provider, nullptr, HARDWARE_PROVIDER_NAME, HARDWARE_PROVIDER_TYPE, 0))
         return false;
     const bool filled = CryptGenRandom(provider, count, destination) == 1;
     // Releasing must not replace the reason the request failed with one of its own.

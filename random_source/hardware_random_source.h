@@ -4,10 +4,6 @@
 
 #include <windows.h>
 
-// The name and type under which the hardware provider is registered with CryptoAPI.
-extern const char HardwareProviderName[];
-inline constexpr DWORD HardwareProviderType = 22;  // PROV_INTEL_SEC
-
 // Room for a message of 259 characters and its zero byte.
 inline constexpr DWORD ErrorTextSize = 260;
 
