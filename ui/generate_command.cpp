@@ -7,6 +7,7 @@
 #include "output_text.h"
 #include "resource.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -16,7 +17,16 @@ const char WarningText[] =
     "Random Number Generation execution time\n"
     "is dependent upon number of RNs generated.\n"
     "Press OK to begin generation or Cancel to quit.\n";
-const char NoMemoryText[] = "Not enough memory for that Number of Zintars!";
+
+// Why a run's buffers could not be reserved, by the engine's errno.
+const char* ReserveFailureText(int error)
+{
+    switch (error) {
+    case EOVERFLOW: return "Number of Zintars too large for that Numeric Base and Delimiter!";
+    case EINVAL: return "Numeric Base Must be between 2 and 36!";
+    default: return "Not enough memory for that Number of Zintars!";
+    }
+}
 
 // Room for a field of nine characters with space to spare.
 constexpr int FieldScratchSize = 15;
@@ -71,16 +81,6 @@ bool WriteOutputFile(const char* path, const FileImage& image)
     return ok;
 }
 
-// Shows the text in the output box in one call. Hidden while it takes the text, the box
-// lays it out once without scrolling and repainting on the way.
-void ShowOutput(HWND dialog, const char* text)
-{
-    const HWND box = GetDlgItem(dialog, IDC_OUTPUT);
-    ShowWindow(box, SW_HIDE);
-    SetDlgItemTextA(dialog, IDC_OUTPUT, text);
-    ShowWindow(box, SW_SHOW);
-}
-
 void ReportFileError(HWND dialog, const char* path)
 {
     char reason[ErrorTextSize];
@@ -129,7 +129,7 @@ void OnGenerate(HWND dialog, MainDialogState& state)
     RandomBlock block;
     OutputText text;
     if (!ReserveRunBuffers(settings, &block, &text)) {
-        RejectSetting(dialog, NoMemoryText);
+        RejectSetting(dialog, ReserveFailureText(errno));
         return;
     }
 

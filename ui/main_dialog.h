@@ -28,3 +28,6 @@ void OnExit(HWND dialog, MainDialogState& state);
 
 // A modal box captioned "ERROR" with an OK button.
 void ShowError(HWND dialog, const char* text);
+
+// Puts a run's text, or the random source's error text, into the output box.
+void ShowOutput(HWND dialog, const char* text);
