@@ -12,7 +12,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# CTest runs the 32-bit programs under Wine; the top-level CMakeLists.txt pins Wine to
-# the build tree's private prefix.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)

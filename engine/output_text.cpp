@@ -14,6 +14,12 @@ constexpr int MaxBase = 36;
 // Every byte value pre-formatted as "delimiter digits": at most 9 + 8 characters.
 // Rows are padded so the hot loop can copy a fixed width and advance by the true length.
 constexpr std::size_t RowWidth = 32;
+// FormatInRadix may write RadixTextMax characters, but a value of at most BoundLimit
+// never takes more than ValueDigitsMax (base 2): that is what keeps it inside its row.
+constexpr std::size_t ValueDigitsMax = 8;
+static_assert((1u << ValueDigitsMax) > BoundLimit, "a value fits in ValueDigitsMax binary digits");
+static_assert(FieldTextLimit - 1 + ValueDigitsMax <= RowWidth, "a row holds the longest delimiter and value");
+static_assert(ValueDigitsMax <= RadixTextMax, "FormatInRadix has room for any value");
 
 struct ValueTable {
     alignas(RowWidth) char row[256][RowWidth];
