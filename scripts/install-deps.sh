@@ -6,12 +6,12 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 
 need=(
-  cmake ninja-build g++ clang libclang-rt-14-dev
+  cmake ninja-build g++
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64 fonts-wine
   xvfb xauth x11-apps imagemagick
-  rng-tools5 zip unzip
+  rng-tools5 zip unzip wixl msitools
 )
 
 missing=()

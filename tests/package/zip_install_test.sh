@@ -1,25 +1,22 @@
 #!/usr/bin/env bash
-# Unpacks Quorvel-1.01-win32.zip into a fresh Wine prefix, registers the provider there
-# with regsvr32, and runs one Generate end to end from the unpacked folder.
-# Usage: zip_install_test.sh <zip> <bin-dir> <scratch-dir>
+# Quorvel-1.01-win32.zip as a user installs it by hand: unpacked into a fresh prefix, the
+# provider registered with regsvr32 from the unpacked folder, Quorvel run from there.
+# Usage: zip_install_test.sh <zip> <bin-dir> <scratch-dir> <template-dir>
 set -euo pipefail
-zip=$1 bin=$2 scratch=$3
-export WINEPREFIX="$scratch/zip-test-prefix" WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-cleanup() { wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; }
-trap cleanup EXIT
-rm -rf "$WINEPREFIX"
-wineboot -i </dev/null >/dev/null 2>&1
+zip=$1 bin=$2
+source "$(dirname "$0")/package_test_lib.sh"
+fresh_session "$3/zip-prefix" win32 "$4"
 
 folder="$WINEPREFIX/drive_c/Quorvel"
 mkdir -p "$folder"
 unzip -q "$zip" -d "$folder"
-for f in Quorvel.exe hwrngcsp.dll Readme.txt; do
-  [ -f "$folder/$f" ] || { echo "the zip lacks $f"; exit 1; }
-done
-lines=$(wc -l <"$folder/Readme.txt")
-crlf=$(grep -c $'\r$' "$folder/Readme.txt" || true)
-[ "$lines" -gt 0 ] && [ "$lines" -eq "$crlf" ] || { echo "Readme.txt: $crlf of $lines lines end in CRLF"; exit 1; }
+[ "$(unzip -Z1 "$zip" | tr '\n' ' ')" = "Quorvel.exe hwrngcsp.dll Readme.txt " ] || fail "the zip holds $(unzip -Z1 "$zip")"
+lines=$(wc -l <"$folder/Readme.txt") crlf=$(grep -c $'\r$' "$folder/Readme.txt")
+[ "$lines" -gt 0 ] && [ "$lines" -eq "$crlf" ] || fail "Readme.txt: $crlf of $lines lines end in CRLF"
 
-wine regsvr32 /s 'C:\Quorvel\hwrngcsp.dll' </dev/null
-QUORVEL_EXE='C:\Quorvel\Quorvel.exe' wine "$bin/installed_run_tests.exe" </dev/null
+wine regsvr32 /s 'C:\Quorvel\hwrngcsp.dll' </dev/null || fail "regsvr32 failed"
+[ "$(provider_image 32)" = 'C:\Quorvel\hwrngcsp.dll' ] || fail "registered: $(provider_image 32)"
+generates_numbers 'C:\Quorvel\Quorvel.exe'
+wine regsvr32 /s /u 'C:\Quorvel\hwrngcsp.dll' </dev/null || fail "regsvr32 /u failed"
+[ -z "$(provider_image 32)" ] || fail "still registered after regsvr32 /u: $(provider_image 32)"
+echo "zip install: PASS"
