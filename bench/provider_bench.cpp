@@ -49,7 +49,7 @@ double Rate(std::vector<BYTE>& block, Fill fill)
 
 int main()
 {
-    if (!RegisterHardwareProvider(BesideThisProgram("hwrngcsp.dll"))) {
+    if (!RegisterProvider(Beside("hwrngcsp.dll"))) {
         std::printf("could not register the provider\n");
         return 1;
     }
@@ -60,12 +60,12 @@ int main()
         const double provider = Rate(block, [](BYTE* p, DWORD n) { return FillRandomBytes(n, p); });
         if (provider < 0) {
             std::printf("FillRandomBytes failed: 0x%08lx\n", GetLastError());
-            RemoveHardwareProvider();
+            RemoveProvider();
             return 1;
         }
         std::printf("%12lu %14.1f %14.1f %8.3f\n", static_cast<unsigned long>(size), raw / 1e6, provider / 1e6,
                     provider / raw);
     }
-    RemoveHardwareProvider();
+    RemoveProvider();
     return 0;
 }

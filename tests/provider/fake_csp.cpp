@@ -1,136 +1,73 @@
-// A provider for tests: serves known bytes, fails where it is told to, and records its
-// calls, so tests can see exactly what a caller asked of the hardware provider.
-// Configured through the environment of the process that loads it:
-//   FAKECSP_LOG            file to append one line per call to: "acquire", "gen <n>", "release"
+// A provider for tests: serves known bytes, fails where it is told to and logs its calls,
+// all set through the environment of the process that loads it:
+//   FAKECSP_LOG            file that gets a line per call: "acquire <flags>", "gen <n>", "release"
 //   FAKECSP_BYTES          hex bytes served in a cycle (default 00 01 02 ... ff)
-//   FAKECSP_ACQUIRE_ERROR  fail CPAcquireContext with this code
-//   FAKECSP_GEN_ERROR      fail CPGenRandom with this code
+//   FAKECSP_ACQUIRE_ERROR  CPAcquireContext fails with this code
+//   FAKECSP_GEN_ERROR      CPGenRandom fails with this code
 #include "csp_entry.h"
 #include "csp_handles.h"
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <fstream>
+#include <string>
 
 namespace {
 
-const char FakeName[] = "Fake Test Provider";
-
-bool ReadSetting(const char* name, char* out, DWORD size)
+std::string Setting(const char* name)
 {
-    const DWORD n = GetEnvironmentVariableA(name, out, size);
-    return n > 0 && n < size;
+    const char* value = std::getenv(name);
+    return value ? value : "";
 }
 
-bool ErrorSetting(const char* name, DWORD* code)
+void Log(const std::string& line)
 {
-    char text[32];
-    if (!ReadSetting(name, text, sizeof text))
-        return false;
-    *code = static_cast<DWORD>(std::strtoul(text, nullptr, 0));
-    return true;
+    std::ofstream(Setting("FAKECSP_LOG"), std::ios::app | std::ios::binary) << line << '\n';
 }
 
-void Log(const char* line)
+// TRUE, with the last error set, when the setting names a code to fail with.
+BOOL Refuse(const char* setting)
 {
-    char path[MAX_PATH];
-    if (!ReadSetting("FAKECSP_LOG", path, sizeof path))
-        return;
-    const HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written = 0;
-    WriteFile(file, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
-    WriteFile(file, "\n", 1, &written, nullptr);
-    CloseHandle(file);
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    const std::string code = Setting(setting);
+    SetLastError(std::strtoul(code.c_str(), nullptr, 0));
+    return !code.empty();
 }
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
-        DisableThreadLibraryCalls(instance);
+    if (reason == DLL_PROCESS_ATTACH)
         CspHandlesInit();
-    } else if (reason == DLL_PROCESS_DETACH) {
+    else if (reason == DLL_PROCESS_DETACH)
         CspHandlesShutdown();
-    }
     return TRUE;
 }
 
-extern "C" {
-
-BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPSTR, DWORD dwFlags, CspVTable*)
+extern "C" BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPSTR, DWORD dwFlags, CspVTable*)
 {
-    char line[64];
-    std::snprintf(line, sizeof line, "acquire %lu", static_cast<unsigned long>(dwFlags));
-    Log(line);
-    DWORD error = 0;
-    if (ErrorSetting("FAKECSP_ACQUIRE_ERROR", &error))
-        return CspFail(error);
-    *phProv = CspHandleOpen();
-    return *phProv ? TRUE : CspFail(NTE_NO_MEMORY);
+    Log("acquire " + std::to_string(dwFlags));
+    return !Refuse("FAKECSP_ACQUIRE_ERROR") && (*phProv = CspHandleOpen()) ? TRUE : FALSE;
 }
 
-BOOL WINAPI CPReleaseContext(HCRYPTPROV hProv, DWORD)
+extern "C" BOOL WINAPI CPReleaseContext(HCRYPTPROV hProv, DWORD)
 {
     Log("release");
-    if (!CspHandleClose(hProv))
-        return CspFail(NTE_BAD_UID);
-    // Some providers clear the last error on success; callers must not depend on it surviving.
-    SetLastError(ERROR_SUCCESS);
-    return TRUE;
+    SetLastError(ERROR_SUCCESS);  // as some providers do: callers must not rely on the last error surviving
+    return CspHandleClose(hProv) ? TRUE : CspFail(NTE_BAD_UID);
 }
 
-BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
+extern "C" BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
 {
-    char line[64];
-    std::snprintf(line, sizeof line, "gen %lu", static_cast<unsigned long>(dwLen));
-    Log(line);
-    if (!CspHandleIsValid(hProv))
-        return CspFail(NTE_BAD_UID);
-    DWORD error = 0;
-    if (ErrorSetting("FAKECSP_GEN_ERROR", &error))
-        return CspFail(error);
-
-    char hex[8192];
-    BYTE pattern[sizeof hex / 2];
-    DWORD patternLength = 0;
-    if (ReadSetting("FAKECSP_BYTES", hex, sizeof hex)) {
-        for (const char* p = hex; p[0] && p[1]; p += 2) {
-            const int high = HexDigit(p[0]), low = HexDigit(p[1]);
-            if (high < 0 || low < 0)
-                break;
-            pattern[patternLength++] = static_cast<BYTE>(high * 16 + low);
-        }
-    }
-    for (DWORD i = 0; i < dwLen; ++i)
-        pbBuffer[i] = patternLength ? pattern[i % patternLength] : static_cast<BYTE>(i);
+    Log("gen " + std::to_string(dwLen));
+    if (!CspHandleIsValid(hProv) || Refuse("FAKECSP_GEN_ERROR"))
+        return CspHandleIsValid(hProv) ? FALSE : CspFail(NTE_BAD_UID);
+    const std::string hex = Setting("FAKECSP_BYTES");
+    for (DWORD i = 0, cycle = static_cast<DWORD>(hex.size() / 2); i < dwLen; ++i)
+        pbBuffer[i] = static_cast<BYTE>(cycle ? std::strtoul(hex.substr(i % cycle * 2, 2).c_str(), nullptr, 16) : i);
     return TRUE;
 }
 
-BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen, DWORD)
+extern "C" BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD, BYTE*, DWORD*, DWORD)
 {
-    if (!CspHandleIsValid(hProv))
-        return CspFail(NTE_BAD_UID);
-    if (dwParam != PP_NAME || !pdwDataLen)
-        return CspFail(NTE_BAD_TYPE);
-    if (pbData && *pdwDataLen >= sizeof FakeName)
-        std::memcpy(pbData, FakeName, sizeof FakeName);
-    *pdwDataLen = sizeof FakeName;
-    return TRUE;
+    return CspFail(CspHandleIsValid(hProv) ? NTE_BAD_TYPE : NTE_BAD_UID);
 }
-
-}  // extern "C"

@@ -1,30 +1,20 @@
-// Helpers the Windows tests share: where the build put things, and which DLL the
-// private Wine prefix has registered as the hardware provider.
+// What the Windows tests share: the driver of Quorvel.exe, the hardware provider's
+// registration in the private prefix, and other programs run to their end.
 #pragma once
 
-#include <windows.h>
+#include "driver.h"
 
-#include <string>
+// The tests' own spelling of the provider's identity, so a slip in the product's shows.
+#define TEST_PROVIDER_NAME "Intel Hardware Cryptographic Service Provider"
+inline constexpr char ProviderKey[] = "Software\\Microsoft\\Cryptography\\Defaults\\Provider\\" TEST_PROVIDER_NAME;
+inline constexpr char ProviderTypeKey[] = "Software\\Microsoft\\Cryptography\\Defaults\\Provider Types\\Type 022";
 
-// Full path of a file in the folder of the running test program (all binaries share it).
-std::string BesideThisProgram(const char* file);
-
-// The hardware provider's registry key under HKEY_LOCAL_MACHINE.
-extern const char HardwareProviderKey[];
-
-// A string value under HKEY_LOCAL_MACHINE, or ifMissing.
-std::string RegistryString(const char* key, const char* name, const char* ifMissing = "");
-
-// Registers image as the hardware provider of the given type, as regsvr32 would.
-bool RegisterHardwareProvider(const std::string& image, DWORD type = 22);
-// Removes the hardware provider's registration, whoever made it.
-void RemoveHardwareProvider();
-// The registered provider's "Image Path", or empty.
-std::string RegisteredProviderImage();
-
-// Runs a program to its end and returns its exit code, or -1 when it could not start
-// or did not end within timeoutMs (it is then ended).
-long RunProgram(const std::string& commandLine, DWORD timeoutMs);
-
-// Whole contents of a file, or empty when it cannot be read.
-std::string ReadWholeFile(const std::string& path);
+// Registers image as the provider, as regsvr32 would; RemoveProvider deletes the key.
+bool RegisterProvider(const std::string& image, DWORD type = 22);
+inline void RemoveProvider() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, ProviderKey); }
+// A string value under HKEY_LOCAL_MACHINE, or "-" when there is none.
+std::string RegString(const char* key, const char* name);
+// Exit code of a program run to its end, or -1.
+long RunProgram(std::string commandLine);
+// A file's bytes, or "<none>" when it cannot be opened.
+std::string FileBytes(const std::string& path);

@@ -1,0 +1,118 @@
+#include "driver.h"
+
+namespace {
+
+// A visible dialog-class window of the process, other than its main dialog.
+HWND BoxOf(const App& app)
+{
+    HWND window = nullptr;
+    DWORD owner = 0;
+    while ((window = FindWindowExA(nullptr, window, "#32770", nullptr)))
+        if (GetWindowThreadProcessId(window, &owner) && owner == app.process.dwProcessId && window != app.dialog &&
+            IsWindowVisible(window))
+            return window;
+    return nullptr;
+}
+
+// Returns when the dialog's handler does, or when the program has died.
+DWORD WINAPI SendPress(void* button)
+{
+    const HWND b = static_cast<HWND>(button);
+    SendMessageA(GetParent(b), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(b), BN_CLICKED), LPARAM(b));
+    return 0;
+}
+
+}  // namespace
+
+std::string Beside(const char* file)
+{
+    char path[MAX_PATH];
+    std::string folder(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
+    return folder.erase(folder.find_last_of('\\') + 1) + file;
+}
+
+bool Start(App* app)
+{
+    char exe[MAX_PATH];
+    const DWORD n = GetEnvironmentVariableA("QUORVEL_EXE", exe, MAX_PATH);
+    std::string line = "\"" + (n > 0 && n < MAX_PATH ? std::string(exe) : Beside("Quorvel.exe")) + "\"";
+    // Quorvel gets none of our output: a script reading it would wait for Quorvel to end.
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError =
+        CreateFileA("NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool started =
+        CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &app->process);
+    CloseHandle(startup.hStdOutput);
+    for (DWORD waited = 0; started && waited < WaitMs && !app->dialog; waited += 20, Sleep(20))
+        app->dialog = BoxOf(*app);
+    return app->dialog && Text(app->dialog) == "Quorvel";
+}
+
+bool Attach(App* app)
+{
+    app->dialog = FindWindowA("#32770", "Quorvel");
+    GetWindowThreadProcessId(app->dialog, &app->process.dwProcessId);
+    app->process.hProcess = OpenProcess(PROCESS_ALL_ACCESS, FALSE, app->process.dwProcessId);
+    return app->dialog && app->process.hProcess;
+}
+
+void Stop(App* app)
+{
+    if (app->process.hProcess && TerminateProcess(app->process.hProcess, 99))
+        WaitForSingleObject(app->process.hProcess, WaitMs);
+    CloseHandle(app->process.hProcess);
+    CloseHandle(app->process.hThread);
+    *app = App{};
+}
+
+DWORD WaitForExit(const App& app)
+{
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(app.process.hProcess, WaitMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(app.process.hProcess, &code);
+    return code;
+}
+
+std::string Text(HWND window)
+{
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, WaitMs, &length))
+        return "<no answer>";
+    std::string text(length + 1, '\0');
+    SendMessageTimeoutA(window, WM_GETTEXT, text.size(), LPARAM(text.data()), SMTO_ABORTIFHUNG, WaitMs, &length);
+    return text.substr(0, length);
+}
+
+std::string Field(const App& app, int id)
+{
+    return Text(GetDlgItem(app.dialog, id));
+}
+
+void SetField(const App& app, int id, const char* text)
+{
+    SendDlgItemMessageA(app.dialog, id, WM_SETTEXT, 0, LPARAM(text));
+}
+
+std::vector<std::string> Press(const App& app, int id, std::vector<int> answers, const char* fileName)
+{
+    std::vector<std::string> seen;
+    const HANDLE press = CreateThread(nullptr, 0, SendPress, GetDlgItem(app.dialog, id), 0, nullptr);
+    for (int answer : answers) {
+        HWND box = nullptr;
+        for (DWORD waited = 0; !(box = BoxOf(app)) && waited < WaitMs; waited += 20)
+            Sleep(20);
+        seen.push_back(Text(box) + "|" + Text(GetDlgItem(box, 0xFFFF)));  // a message box's text
+        SetDlgItemTextA(box, 0x47C, fileName);                             // a Save dialog's file name
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+        for (int i = 0; i < 500 && IsWindow(box); ++i)  // gone before the next one is looked for
+            Sleep(10);
+    }
+    if (!press || WaitForSingleObject(press, WaitMs) != WAIT_OBJECT_0)
+        seen.push_back("<stuck>");
+    else if (BoxOf(app))
+        seen.push_back("<another box>");
+    CloseHandle(press);
+    return seen;
+}

@@ -1,0 +1,190 @@
+// Quorvel.exe end to end, against the recording fake provider: every way out of a
+// Generate run, the smaller commands, the start and the end.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+const std::string Warning = "WARNING|Random Number Generation execution time\nis dependent upon number of RNs "
+                            "generated.\nPress OK to begin generation or Cancel to quit.\n";
+const std::string MinMessage = "ERROR|Dec. Min. Must be between 0 and 255!";
+const std::string NoFile = "<none>";
+
+// The text of count values from the fake provider's default bytes 00 01 02 ... ff.
+std::string Sequence(int count, int span, const char* delimiter)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += (i ? delimiter : "") + std::to_string(i % 256 % span);
+    return text;
+}
+std::string Calls(int count) { return "acquire 0\ngen " + std::to_string(count) + "\nrelease\n"; }
+const std::string EarlierFile = Sequence(100, 11, "") + '\0';
+
+enum Out { NoPath, File, Folder };
+// Each starts Quorvel, runs once with the defaults (into the file if there is one), sets
+// the fields and presses Generate, answering the boxes it opens; then looks at what it left.
+struct Scenario {
+    const char* name;
+    std::vector<const char*> fields;  // count, minimum, maximum, delimiter[, the base list's top item]
+    const char* provider;  // hex bytes it serves; "gen!code", "acquire!code": refuses; "missing"; "": 00 01 ...
+    Out out;
+    std::vector<std::pair<int, std::string>> boxes;  // the answer, "caption|text the box contains"
+    std::string output;    // "=": as the default run left it; "~x": contains x
+    std::string file, calls;
+    const char* elapsed;   // "s": whole seconds; "=": as the default run left it
+};
+
+const Scenario Scenarios[] = {
+    {"Defaults", {}, "", NoPath, {}, Sequence(100, 11, ""), NoFile, Calls(100), "s"},
+    {"WorkedExampleReplacesTheFile", {"5", "0", "10", ","}, "000BFF0580", File, {}, "0,0,2,5,7",
+     std::string("0,0,2,5,7\0", 10), Calls(5), "s"},
+    {"BaseIsTheTopItemNotTheSelection", {"3", "0", "255", " ", "14"}, "FF05AB", NoPath, {}, "ff 5 ab", NoFile,
+     Calls(3), "s"},
+    {"FieldsAreReadByNineCharacters", {"0000000030", "+0", "  0255xyz", "abcdefghijkl"}, "", NoPath, {},
+     "0abcdefghi1abcdefghi2", NoFile, Calls(3), "s"},
+    {"WarningDeclined", {"10001", "0", "10", ""}, "", File, {{IDCANCEL, Warning}}, "", EarlierFile, "", "Cancelled"},
+    {"WarningAccepted", {"10001", "0", "255", "\n"}, "", NoPath, {{IDOK, Warning}}, Sequence(10001, 256, "\n"), NoFile,
+     Calls(10001), "s"},
+    {"TenThousandRunsWithoutAsking", {"10000", "0", "10", "\n"}, "", NoPath, {}, Sequence(10000, 11, "\n"), NoFile,
+     Calls(10000), "s"},
+    {"MoreThanTheBoxsDefaultLimitArrivesWhole", {"40000", "0", "1", "", "0"}, "", NoPath, {{IDOK, Warning}},
+     Sequence(40000, 2, ""), NoFile, Calls(40000), "s"},
+    {"MinimumOutOfRange", {"100", "256", "10", ""}, "", File, {{IDOK, MinMessage}}, "=", EarlierFile, "", "="},
+    {"BothBoundsBadOnlyTheMinimumIsTold", {"100", "300", "-1", ""}, "", NoPath, {{IDOK, MinMessage}}, "=", NoFile,
+     "", "="},
+    {"MaximumBelowMinimum", {"100", "11", "10", ""}, "", NoPath,
+     {{IDOK, "ERROR|Dec. Max. Must not be less than Dec. Min.!"}}, "=", NoFile, "", "="},
+    {"BoundErrorAfterAConfirmedWarning", {"10001", "300", "10", ""}, "", NoPath, {{IDOK, Warning}, {IDOK, MinMessage}},
+     "", NoFile, "", ""},
+    {"CountBelowOne", {"-5", "0", "10", ""}, "", NoPath, {{IDOK, "ERROR|Number of Zintars Must be at least 1!"}}, "=",
+     NoFile, "", "="},
+    {"TextTooLongToHold", {"999999999", "0", "255", "123456789", "0"}, "", File,
+     {{IDOK, Warning}, {IDOK, "ERROR|too large for that Numeric Base"}}, "", EarlierFile, "", ""},
+    {"NotEnoughMemory", {"999999999", "0", "255", ","}, "", File, {{IDOK, Warning}, {IDOK, "ERROR|Not enough memory"}},
+     "", EarlierFile, "", ""},
+    {"RequestRefused", {}, "gen!0x80090030", File, {}, "~80090030", NoFile, Calls(100), "s"},
+    {"AcquireRefusedWithTheSystemsText", {}, "acquire!5", File, {}, "~Access denied", NoFile, "acquire 0\n", "s"},
+    {"ProviderMissing", {}, "missing", File, {}, "~80090019", NoFile, "", "s"},
+    {"UnwritableFileIsToldAndTheRunStands", {"3", "0", "10", ";"}, "", Folder, {{IDOK, "ERROR|{path}"}}, "0;1;2", NoFile,
+     Calls(3), "s"},
+};
+
+// Quorvel with the fake provider as its hardware, its calls logged to a file.
+class Quorvel : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DeleteFileA(file_.c_str());
+        SetEnvironmentVariableA("FAKECSP_LOG", log_.c_str());
+        ASSERT_TRUE(RegisterProvider(Beside("fakecsp.dll")));
+    }
+    void TearDown() override { Stop(&app_); }
+    const std::string log_ = Beside("calls.log"), file_ = Beside("output.txt");
+    App app_;
+};
+
+class Generate : public Quorvel, public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(Generate, EndsAsExpected)
+{
+    const Scenario& s = GetParam();
+    const std::string provider = s.provider, path = s.out == Folder ? Beside("") : file_;
+    const bool hex = provider.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+    SetEnvironmentVariableA("FAKECSP_BYTES", hex ? s.provider : "");
+    SetEnvironmentVariableA("FAKECSP_GEN_ERROR", provider.rfind("gen!", 0) ? nullptr : s.provider + 4);
+    SetEnvironmentVariableA("FAKECSP_ACQUIRE_ERROR", provider.rfind("acquire!", 0) ? nullptr : s.provider + 8);
+    if (provider == "missing")
+        RemoveProvider();
+    ASSERT_TRUE(Start(&app_));
+    SetField(app_, IDC_OUTPUT_PATH, s.out == File ? path.c_str() : "");
+    ASSERT_TRUE(Press(app_, IDOK).empty());
+    SetField(app_, IDC_OUTPUT_PATH, s.out == NoPath ? "" : path.c_str());
+    DeleteFileA(log_.c_str());
+    const std::string output = Field(app_, IDC_OUTPUT), elapsed = Field(app_, IDC_ELAPSED);
+    const int ids[] = {IDC_COUNT, IDC_DEC_MIN, IDC_DEC_MAX, IDC_DELIMITER};
+    for (std::size_t i = 0; i < s.fields.size() && i < 4; ++i)
+        SetField(app_, ids[i], s.fields[i]);
+    SendDlgItemMessageA(app_.dialog, IDC_BASE_LIST, LB_SETCURSEL, 0, 0);  // base 2 selected, to no effect
+    SendDlgItemMessageA(app_.dialog, IDC_BASE_LIST, LB_SETTOPINDEX, s.fields.size() > 4 ? atoi(s.fields[4]) : 8, 0);
+    std::vector<int> answers;
+    for (const auto& box : s.boxes)
+        answers.push_back(box.first);
+    const std::vector<std::string> seen = Press(app_, IDOK, answers);
+    ASSERT_EQ(seen.size(), s.boxes.size()) << seen.back();
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        const std::string& box = s.boxes[i].second;
+        const std::string caption = box.substr(0, box.find('|') + 1), text = box.substr(caption.size());
+        EXPECT_TRUE(seen[i].rfind(caption, 0) == 0 && seen[i].find(text == "{path}" ? path : text) != std::string::npos)
+            << seen[i];
+    }
+    const std::string shown = Field(app_, IDC_OUTPUT), shownElapsed = Field(app_, IDC_ELAPSED);
+    EXPECT_TRUE(s.output[0] == '~' ? shown.find(s.output.substr(1)) != std::string::npos
+                                   : shown == (s.output == "=" ? output : s.output))
+        << shown.size() << ": " << shown.substr(0, 200);
+    EXPECT_TRUE(FileBytes(file_) == s.file) << FileBytes(file_).substr(0, 200);
+    EXPECT_EQ(FileBytes(log_), s.calls.empty() ? NoFile : s.calls);
+    EXPECT_EQ(Field(app_, IDC_STATUS), "Ready");
+    const std::string seconds = std::to_string(std::atoi(shownElapsed.c_str())) + " Seconds", said = s.elapsed;
+    EXPECT_EQ(shownElapsed, said == "s" ? seconds : said == "=" ? elapsed : said);
+}
+
+INSTANTIATE_TEST_SUITE_P(Run, Generate, ::testing::ValuesIn(Scenarios), [](const auto& row) { return row.param.name; });
+
+TEST_F(Quorvel, TheCloseBoxEndsWithCodeZeroAsExitDoes)
+{
+    ASSERT_TRUE(Start(&app_) && PostMessageA(app_.dialog, WM_SYSCOMMAND, SC_CLOSE, 0));
+    EXPECT_EQ(WaitForExit(app_), 0u);
+}
+
+TEST_F(Quorvel, CopyTakesWhatTheBoxShowsUpToTheLastRunsLength)
+{
+    const auto copy = [&] {
+        EXPECT_TRUE(OpenClipboard(nullptr) && EmptyClipboard() && CloseClipboard() && Press(app_, IDC_COPY).empty());
+        for (int i = 0; i < 100 && !OpenClipboard(nullptr); ++i)
+            Sleep(20);
+        const char* text = static_cast<const char*>(GlobalLock(GetClipboardData(CF_TEXT)));
+        const std::string copied = text ? text : "<none>";
+        GlobalUnlock(GetClipboardData(CF_TEXT));
+        return CloseClipboard(), copied;
+    };
+    ASSERT_TRUE(Start(&app_) && copy().empty()) << "before any run";
+    SetField(app_, IDC_DELIMITER, "\n");
+    SetField(app_, IDC_COUNT, "4");
+    ASSERT_TRUE(Press(app_, IDOK).empty());
+    EXPECT_EQ(copy(), "0\n1\n2\n3");
+    RemoveProvider();
+    ASSERT_TRUE(Press(app_, IDOK).empty());
+    EXPECT_EQ(copy(), Field(app_, IDC_OUTPUT).substr(0, 7)) << "the error text, cut to the last run's length";
+}
+
+TEST_F(Quorvel, TabAndCrlfSetTheDelimiter)
+{
+    ASSERT_TRUE(Start(&app_));
+    SetField(app_, IDC_OUTPUT_PATH, file_.c_str());
+    SetField(app_, IDC_COUNT, "3");
+    for (auto [button, bytes] : {std::pair{IDC_CRLF, "0\n1\n2"}, {IDC_TAB, "0\t1\t2"}}) {
+        SetField(app_, IDC_DELIMITER, "abc");
+        ASSERT_TRUE(Press(app_, button).empty() && Press(app_, IDOK).empty());
+        EXPECT_EQ(FileBytes(file_), std::string(bytes, 6));
+    }
+}
+
+TEST_F(Quorvel, BrowseSetsAnExistingFileAndCancelClearsIt)
+{
+    ASSERT_TRUE(Start(&app_));
+    CloseHandle(CreateFileA(file_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    for (bool choose : {true, false}) {
+        EXPECT_EQ(Press(app_, IDC_BROWSE, {choose ? IDOK : IDCANCEL}, file_.c_str()).size(), 1u);
+        EXPECT_EQ(Field(app_, IDC_OUTPUT_PATH), choose ? file_ : "");
+        ASSERT_TRUE(FileBytes(file_) == (choose ? "" : NoFile) && Press(app_, IDOK).empty()) << "choosing writes nothing";
+        EXPECT_EQ(FileBytes(file_), choose ? EarlierFile : NoFile) << "only a chosen file is written";
+        DeleteFileA(file_.c_str());
+    }
+}
+
+}  // namespace
