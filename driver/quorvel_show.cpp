@@ -4,6 +4,9 @@
 // desktop until it is ended, so a test session keeps one desktop throughout.
 #include "driver.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -14,6 +17,7 @@ int main(int argc, char** argv)
     if (command == "generate") {
         const bool shown = Start(&app) && Press(app, IDOK).empty() && Field(app, IDC_STATUS) == "Ready";
         RedrawWindow(app.dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        _setmode(_fileno(stdout), _O_BINARY);  // a line ends in a line feed, as scripts expect
         return shown && std::printf("%s\n", Field(app, IDC_OUTPUT).c_str()) > 0 ? 0 : 1;
     }
     if (command == "close")
