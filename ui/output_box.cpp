@@ -11,8 +11,10 @@
 
 namespace {
 
-// Long enough that few messages are sent, short enough that each layout stays cheap.
-constexpr std::size_t PieceSize = 512;
+// Each append costs a walk over all lines so far, and the layout of its own lines grows
+// with the cube of its length: under Wine 8, 384 characters came out fastest for 10^3 to
+// 10^5 values.
+constexpr std::size_t PieceSize = 384;
 
 bool RunningOnWine()
 {
