@@ -109,10 +109,19 @@ std::vector<std::string> Press(const App& app, int id, std::vector<int> answers,
         for (int i = 0; i < 500 && IsWindow(box); ++i)  // gone before the next one is looked for
             Sleep(10);
     }
-    if (!press || WaitForSingleObject(press, WaitMs) != WAIT_OBJECT_0)
-        seen.push_back("<stuck>");
-    else if (BoxOf(app))
-        seen.push_back("<another box>");
+    // A box nobody expected is told and closed at once, so a fault fails fast.
+    for (DWORD waited = 0; press && WaitForSingleObject(press, 20) == WAIT_TIMEOUT; waited += 20) {
+        if (const HWND box = BoxOf(app); box && waited < WaitMs) {
+            seen.push_back("<another box> " + Text(box) + "|" + Text(GetDlgItem(box, 0xFFFF)));
+            PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+            Sleep(200);
+        } else if (waited >= WaitMs) {
+            seen.push_back("<stuck>");
+            break;
+        }
+    }
+    if (!press)
+        seen.push_back("<not pressed>");
     CloseHandle(press);
     return seen;
 }

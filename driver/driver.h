@@ -31,6 +31,7 @@ std::string Text(HWND window);
 std::string Field(const App& app, int id);
 void SetField(const App& app, int id, const char* text);
 // Presses a button and answers the boxes it opens with the given buttons in turn, typing
-// fileName into a Save dialog first. Returns the boxes as "caption|message", followed by
-// "<stuck>" if the press did not end, or "<another box>" if one is still open after it.
+// fileName into a Save dialog first. Returns the boxes as "caption|message"; any further
+// box is cancelled and listed as "<another box> caption|message", and "<stuck>" follows
+// if the press did not end.
 std::vector<std::string> Press(const App& app, int id, std::vector<int> answers = {}, const char* fileName = "");
