@@ -61,7 +61,11 @@ const std::vector<const char*> Shapes[] = {
     {"150", "255", "\n", "8"},
 };
 
-class OutputBox : public ::testing::TestWithParam<std::vector<const char*>> {};
+class OutputBox : public ::testing::TestWithParam<std::vector<const char*>> {
+protected:
+    void TearDown() override { Stop(&app); }  // also when an assertion ends the test early
+    App app;
+};
 
 TEST_P(OutputBox, EndsAsOneWmSetTextLeavesIt)
 {
@@ -71,7 +75,6 @@ TEST_P(OutputBox, EndsAsOneWmSetTextLeavesIt)
         wsprintfA(bytes + 2 * i, "%02x", (x = x * 1103515245u + 12345u) >> 24);
     SetEnvironmentVariableA("FAKECSP_BYTES", bytes);
     ASSERT_TRUE(RegisterProvider(Beside("fakecsp.dll")));
-    App app;
     ASSERT_TRUE(Start(&app));
     SetField(app, IDC_COUNT, shape[0]);
     SetField(app, IDC_DEC_MAX, shape[1]);
