@@ -14,6 +14,12 @@ HWND BoxOf(const App& app)
     return nullptr;
 }
 
+// "caption|message" of a message box; a Save dialog has no message.
+std::string Describe(HWND box)
+{
+    return Text(box) + "|" + Text(GetDlgItem(box, 0xFFFF));
+}
+
 // Returns when the dialog's handler does, or when the program has died.
 DWORD WINAPI SendPress(void* button)
 {
@@ -103,8 +109,8 @@ std::vector<std::string> Press(const App& app, int id, std::vector<int> answers,
         HWND box = nullptr;
         for (DWORD waited = 0; !(box = BoxOf(app)) && waited < WaitMs; waited += 20)
             Sleep(20);
-        seen.push_back(Text(box) + "|" + Text(GetDlgItem(box, 0xFFFF)));  // a message box's text
-        SetDlgItemTextA(box, 0x47C, fileName);                             // a Save dialog's file name
+        seen.push_back(Describe(box));
+        SetDlgItemTextA(box, 0x47C, fileName);  // a Save dialog's file name
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
         for (int i = 0; i < 500 && IsWindow(box); ++i)  // gone before the next one is looked for
             Sleep(10);
@@ -112,7 +118,7 @@ std::vector<std::string> Press(const App& app, int id, std::vector<int> answers,
     // A box nobody expected is told and closed at once, so a fault fails fast.
     for (DWORD waited = 0; press && WaitForSingleObject(press, 20) == WAIT_TIMEOUT; waited += 20) {
         if (const HWND box = BoxOf(app); box && waited < WaitMs) {
-            seen.push_back("<another box> " + Text(box) + "|" + Text(GetDlgItem(box, 0xFFFF)));
+            seen.push_back("<another box> " + Describe(box));
             PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
             Sleep(200);
         } else if (waited >= WaitMs) {
