@@ -17,6 +17,9 @@ std::string Pixels(HWND box)
     RECT r;
     GetWindowRect(box, &r);
     UpdateWindow(box);
+    // Wine puts a window's painting on the screen when its thread next waits for messages:
+    // a message answered from there comes after it.
+    SendMessageTimeoutA(box, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, WaitMs, nullptr);
     const HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
     const HGDIOBJ bitmap = CreateCompatibleBitmap(screen, r.right - r.left, r.bottom - r.top),
                   old = SelectObject(memory, bitmap);
