@@ -8,7 +8,7 @@ export DEBIAN_FRONTEND=noninteractive
 need=(
   cmake ninja-build g++
   libgtest-dev googletest libbenchmark-dev
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 fonts-wine
   xvfb xauth x11-apps imagemagick
   rng-tools5 zip unzip wixl msitools

@@ -1,33 +1,69 @@
 # Sourced by the run, test and bench scripts: a Wine session on a private prefix, with an
 # Xvfb display when there is none and one wineserver that lives until the session ends.
 # Never touches ~/.wine.
-#   wine_session_start <prefix> [win32|win64] [keep-display]
+#   wine_host_runs_win32                 whether this host can execute 32-bit x86 code
+#   wine_session_start <prefix> [win32|win64|x64] [keep-display]
 #   wine_session_stop
-#   wine_fresh_prefix <dest> <win32|win64> <template-dir>   a never-used prefix, quickly
+#   wine_fresh_prefix <dest> <win32|win64|x64> <template-dir>   a never-used prefix, quickly
+# win32: a 32-bit prefix; win64: a 64-bit prefix run by Debian's wine, where 32-bit programs
+# run through WoW64; x64: a 64-bit prefix run by wine64 alone, for 64-bit programs only,
+# which needs no 32-bit x86 support from the host.
+
+_wine64_loader=/usr/lib/wine/wine64
+
+# Starts Wine's 32-bit loader itself: where the kernel cannot execute 32-bit code it fails
+# with "Exec format error", and Debian's wine wrapper would pick it all the same.
+wine_host_runs_win32() {
+  /usr/lib/wine/wine --version >/dev/null 2>&1
+}
 
 _wine_environment() {  # <prefix> <arch>
   # Wine accepts only an absolute prefix.
   WINEPREFIX=$(realpath -m "$1")
-  export WINEPREFIX WINEARCH=$2
+  export WINEPREFIX
   export WINEDEBUG=${WINEDEBUG:--all}
   # No Mono or Gecko installer prompts in a prefix that needs neither.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  if [ "$2" = x64 ]; then
+    export WINEARCH=win64 WINELOADER=$_wine64_loader
+    # Wine's tools by their programs, through wine64: Debian's wrappers for wine, winepath
+    # and wineboot start the 32-bit loader whenever it is installed.
+    wine() { "$_wine64_loader" "$@"; }
+    winepath() { "$_wine64_loader" winepath.exe "$@"; }
+    wineboot() { "$_wine64_loader" wineboot.exe "$@"; }
+  else
+    export WINEARCH=$2
+    unset WINELOADER
+    unset -f wine winepath wineboot
+  fi
 }
 
 # Creates a prefix under a wineserver of its own and waits until that server has gone.
 # wineboot -i restarts the prefix's services when it has installed them: a server kept
 # alive across that restart is left with two service managers, and every later start of
 # a service (RpcSs, which each new desktop asks for) then waits 10 s on the wrong one.
+# On failure, tells wineboot's last words and what they most likely mean.
 wine_prefix_create() {  # <prefix> <arch>
-  local prefix=$1 arch=$2
+  local prefix=$1 arch=$2 log
   mkdir -p "$prefix"
-  WINEPREFIX=$prefix WINEARCH=$arch wineboot -i </dev/null >/dev/null 2>&1 || return 1
+  log=$(mktemp)
+  if ! (_wine_environment "$prefix" "$arch" && wineboot -i) </dev/null >"$log" 2>&1; then
+    echo "wine-session: wineboot failed for the $arch prefix $prefix; its last lines:" >&2
+    tail -n 5 "$log" | sed 's/^/  /' >&2
+    if grep -q 'Exec format error' "$log"; then
+      echo "wine-session: this kernel cannot execute 32-bit x86 programs (its 32-bit emulation is off)," \
+           "so Wine's 32-bit side cannot start; the x86-64 build runs in a 64-bit prefix instead" >&2
+    fi
+    rm -f "$log"
+    return 1
+  fi
+  rm -f "$log"
   # Wine's own fonts, "MS Sans Serif" among them: this Wine build does not look where
   # Debian installs them, and without them dialogs fall back to a wider face.
   if [ -d /usr/share/wine/fonts ]; then
     mkdir -p "$prefix/drive_c/windows/Fonts" && cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
   fi
-  WINEPREFIX=$prefix wineserver -w
+  WINEPREFIX=$(realpath -m "$prefix") wineserver -w
 }
 
 # A copy of a prefix that was made once and never used: as fresh as a new one, without
@@ -45,6 +81,7 @@ wine_fresh_prefix() {  # <dest> <arch> <template-dir>
 wine_session_start() {  # <prefix> [arch] [keep-display]
   local prefix=$1 arch=${2:-win32} keep_display=${3:-}
   _wine_environment "$prefix" "$arch"
+  _wine_session_prefix=$WINEPREFIX
   _xvfb_pid=
   if [ -z "$keep_display" ] || [ -z "${DISPLAY:-}" ]; then
     local fd_file
@@ -60,8 +97,8 @@ wine_session_start() {  # <prefix> [arch] [keep-display]
     rm -f "$fd_file"
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "wine-session: creating the Wine prefix $WINEPREFIX"
-    wine_prefix_create "$WINEPREFIX" "$arch" || { echo "wine-session: wineboot failed" >&2; return 1; }
+    echo "wine-session: creating the Wine prefix $WINEPREFIX ($arch)"
+    wine_prefix_create "$WINEPREFIX" "$arch" || return 1
   fi
   # Debian's wineserver wrapper passes -p0, so a server started on demand shuts every
   # service and the desktop down the moment its last program ends, and the next program
@@ -81,7 +118,7 @@ wine_session_start() {  # <prefix> [arch] [keep-display]
   else
     wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f </dev/null >/dev/null 2>&1
   fi
-  echo "wine-session: WINEPREFIX=$WINEPREFIX ($WINEARCH) DISPLAY=$DISPLAY"
+  echo "wine-session: WINEPREFIX=$WINEPREFIX ($arch) DISPLAY=$DISPLAY"
 }
 
 # Keeps a program on the session's desktop until the session ends. Without one, the
@@ -91,8 +128,14 @@ wine_session_hold_desktop() {  # <program> [arguments]
   wine "$@" </dev/null >/dev/null 2>&1 &
 }
 
+# Ends the session's server with every Wine process of its prefix (the desktop and any
+# program left running), then its Xvfb. Safe to call twice, and from a trap.
 wine_session_stop() {
-  [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null
+  if [ -n "${_wine_session_prefix:-}" ]; then
+    WINEPREFIX=$_wine_session_prefix wineserver -k 2>/dev/null
+    WINEPREFIX=$_wine_session_prefix wineserver -w 2>/dev/null
+  fi
+  _wine_session_prefix=
   if [ -n "${_xvfb_pid:-}" ]; then
     kill "$_xvfb_pid" 2>/dev/null
     wait "$_xvfb_pid" 2>/dev/null
