@@ -110,8 +110,8 @@ bool OutputTextCapacity(const GenerationSettings& s, std::size_t* capacity)
     // The largest value any byte can map to is the maximum itself.
     const std::size_t perValue = DigitCount(static_cast<uint32_t>(s.maximum), s.base) + DelimiterLength(s);
     const std::size_t count = static_cast<std::size_t>(s.count);
-    constexpr std::size_t sizeMax = static_cast<std::size_t>(-1);
-    if (count > (sizeMax - 1) / perValue) {
+    static_assert(OutputTextLimit < RunBufferLimit, "the zero byte fits after the longest text");
+    if (count > OutputTextLimit / perValue) {
         errno = EOVERFLOW;
         return false;
     }
@@ -125,6 +125,10 @@ bool ReserveRunBuffers(const GenerationSettings& s, RandomBlock* block, OutputTe
     if (!OutputTextCapacity(s, &capacity))
         return false;
     const std::size_t count = static_cast<std::size_t>(s.count);
+    if (count > RunBufferLimit - capacity) {
+        errno = ENOMEM;
+        return false;
+    }
     std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[count]);
     std::unique_ptr<char[]> chars(bytes ? new (std::nothrow) char[capacity] : nullptr);
     if (!bytes || !chars) {

@@ -29,6 +29,18 @@ struct FileImage {
 // Enough for any 32-bit value in base 2.
 inline constexpr std::size_t RadixTextMax = 32;
 
+// The longest output text, in characters: the most the output box holds. Windows gives
+// 0x7FFFFFFE characters as an edit control's largest limit; Wine's edit control keeps the
+// text in UTF-16 and sizes its buffer, (length + 1) x 2 bytes rounded up to 32, in 32 bits,
+// so it holds 0x7FFFFFEF. A longer text would be lost, or worse, in every build.
+inline constexpr std::size_t OutputTextLimit = 0x7FFFFFEF;
+
+// What one run may reserve in all, its random block and its text: the 2 GiB of address
+// space a 32-bit Windows process has for everything. A 64-bit build keeps to it too, so
+// that both refuse the same runs instead of one of them freezing for hours over a text
+// it could hold but not show in any reasonable time.
+inline constexpr std::size_t RunBufferLimit = 0x7FFFFFFF;
+
 // minimum + byte mod (maximum - minimum + 1). Needs minimum <= maximum.
 int32_t MapByteToRange(uint8_t byte, int32_t minimum, int32_t maximum);
 
@@ -42,11 +54,13 @@ bool SettingsAreBuildable(const GenerationSettings& settings);
 
 // Bytes the text of these settings can need at most, zero byte included:
 // count x (digits of the largest value + delimiter length) + 1. False with errno
-// EOVERFLOW when that does not fit in size_t, EINVAL for settings that are not buildable.
+// EOVERFLOW when the text could pass OutputTextLimit, EINVAL for settings that are not
+// buildable.
 bool OutputTextCapacity(const GenerationSettings& settings, std::size_t* capacity);
 
 // Reserves the random block and the whole text buffer before any byte is requested.
-// False with errno EINVAL, EOVERFLOW or ENOMEM; nothing is left reserved then.
+// False with errno EINVAL or EOVERFLOW as OutputTextCapacity, or ENOMEM when the two
+// together pass RunBufferLimit or cannot be had; nothing is left reserved then.
 bool ReserveRunBuffers(const GenerationSettings& settings, RandomBlock* block, OutputText* text);
 
 // Writes the values of block in order into text, the delimiter between neighbours,

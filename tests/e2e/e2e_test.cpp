@@ -24,8 +24,21 @@ std::string Sequence(int count, int span, const char* delimiter)
 }
 std::string Calls(int count) { return "acquire 0\ngen " + std::to_string(count) + "\nrelease\n"; }
 const std::string EarlierFile = Sequence(100, 11, "") + '\0';
+const std::string TooLong = "ERROR|Number of Zintars too large for that Numeric Base and Delimiter!";
+const std::string NoMemory = "ERROR|Not enough memory for that Number of Zintars!";
+const bool Wide = sizeof(void*) == 8;  // a 64-bit Quorvel, with the address space for the longest text
+
+// The system's own text for a code, as Quorvel must pass it on.
+std::string SystemText(DWORD code)
+{
+    char text[512] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, sizeof text,
+                   nullptr);
+    return text;
+}
 
 enum Out { NoPath, File, Folder };
+using Boxes = std::vector<std::pair<int, std::string>>;
 // Each starts Quorvel, runs once with the defaults (into the file if there is one), sets
 // the fields and presses Generate, answering the boxes it opens; then looks at what it left.
 struct Scenario {
@@ -33,7 +46,7 @@ struct Scenario {
     std::vector<const char*> fields;  // count, minimum, maximum, delimiter[, the base list's top item]
     const char* provider;  // hex bytes it serves; "gen!code", "acquire!code": refuses; "missing"; "": 00 01 ...
     Out out;
-    std::vector<std::pair<int, std::string>> boxes;  // the answer, "caption|text the box contains"
+    Boxes boxes;           // the answer, "caption|text the box contains"
     std::string output;    // "=": as the default run left it; "~x": contains x
     std::string file, calls;
     const char* elapsed;   // "s": whole seconds; "=": as the default run left it
@@ -63,12 +76,24 @@ const Scenario Scenarios[] = {
      "", NoFile, "", ""},
     {"CountBelowOne", {"-5", "0", "10", ""}, "", NoPath, {{IDOK, "ERROR|Number of Zintars Must be at least 1!"}}, "=",
      NoFile, "", "="},
-    {"TextTooLongToHold", {"999999999", "0", "255", "123456789", "0"}, "", File,
-     {{IDOK, Warning}, {IDOK, "ERROR|too large for that Numeric Base"}}, "", EarlierFile, "", ""},
-    {"NotEnoughMemory", {"999999999", "0", "255", ","}, "", File, {{IDOK, Warning}, {IDOK, "ERROR|Not enough memory"}},
-     "", EarlierFile, "", ""},
-    {"RequestRefused", {}, "gen!0x80090030", File, {}, "~80090030", NoFile, Calls(100), "s"},
-    {"AcquireRefusedWithTheSystemsText", {}, "acquire!5", File, {}, "~Access denied", NoFile, "acquire 0\n", "s"},
+    {"TextTooLongToHold", {"999999999", "0", "255", "123456789", "0"}, "", File, {{IDOK, Warning}, {IDOK, TooLong}}, "",
+     EarlierFile, "", ""},
+    {"NineDigitsWithACommaAreTooLong", {"999999999", "0", "255", ","}, "", File, {{IDOK, Warning}, {IDOK, TooLong}}, "",
+     EarlierFile, "", ""},
+    // A run's buffers take at most 2 GiB, as a 32-bit process has: 536870911 values of three
+    // characters fit, one more does not, and nine digits of the defaults do not either. Only
+    // a 64-bit process has the room for the largest; its request is refused here, so no
+    // bytes need making.
+    {"LargestRunIsRequestedWhereItFits", {"536870911", "0", "255", ""}, "gen!0x80090030", File,
+     Wide ? Boxes{{IDOK, Warning}} : Boxes{{IDOK, Warning}, {IDOK, NoMemory}}, Wide ? "~0x80090030" : "", NoFile,
+     Wide ? Calls(536870911) : "", Wide ? "s" : ""},
+    {"OneValueMoreIsRefused", {"536870912", "0", "255", ""}, "", File, {{IDOK, Warning}, {IDOK, NoMemory}}, "",
+     EarlierFile, "", ""},
+    {"NineDigitsOfTheDefaultsAreRefused", {"999999999"}, "", File, {{IDOK, Warning}, {IDOK, NoMemory}}, "",
+     EarlierFile, "", ""},
+    {"RequestRefused", {}, "gen!0x80090030", File, {}, "~0x80090030", NoFile, Calls(100), "s"},
+    {"AcquireRefusedWithTheSystemsText", {}, "acquire!5", File, {}, SystemText(ERROR_ACCESS_DENIED), NoFile,
+     "acquire 0\n", "s"},
     {"ProviderMissing", {}, "missing", File, {}, "~80090019", NoFile, "", "s"},
     {"UnwritableFileIsToldAndTheRunStands", {"3", "0", "10", ";"}, "", Folder, {{IDOK, "ERROR|{path}"}}, "0;1;2", NoFile,
      Calls(3), "s"},
@@ -109,7 +134,8 @@ TEST_P(Generate, EndsAsExpected)
     const int ids[] = {IDC_COUNT, IDC_DEC_MIN, IDC_DEC_MAX, IDC_DELIMITER};
     for (std::size_t i = 0; i < s.fields.size() && i < 4; ++i)
         SetField(app_, ids[i], s.fields[i]);
-    SendDlgItemMessageA(app_.dialog, IDC_BASE_LIST, LB_SETCURSEL, 0, 0);  // base 2 selected, to no effect
+    // Base 2 selected: a row that scrolls another base to the top shows which one counts.
+    SendDlgItemMessageA(app_.dialog, IDC_BASE_LIST, LB_SETCURSEL, 0, 0);
     SendDlgItemMessageA(app_.dialog, IDC_BASE_LIST, LB_SETTOPINDEX, s.fields.size() > 4 ? atoi(s.fields[4]) : 8, 0);
     std::vector<int> answers;
     for (const auto& box : s.boxes)

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -78,20 +79,42 @@ TEST(OutputText, MatchesTheReferenceForEveryShapeOfSettings)
 
 TEST(OutputText, ReservesWhatTheTextNeedsOrSaysWhyNot)
 {
-    for (int32_t count : {1, 10000, 252645135, 252645136, INT32_MAX}) {  // base 2, nine-byte delimiter: 17 a value
-        const uint64_t needed = static_cast<uint64_t>(count) * 17 + 1;
-        GenerationSettings s{count, 0, 255, 2, "123456789"};
+    // The box holds at most 2147483631 characters: exactly 715827877 values of three
+    // characters, and 126322566 of seventeen (base 2 with a nine-character delimiter).
+    const std::tuple<int32_t, int32_t, const char*, uint64_t> shapes[] = {
+        {1, 2, "123456789", 18},
+        {10000, 2, "123456789", 170001},
+        {126322566, 2, "123456789", 2147483623},
+        {126322567, 2, "123456789", EOVERFLOW},
+        {715827877, 10, "", 2147483632},
+        {715827878, 10, "", EOVERFLOW},
+        {999999999, 10, ",", EOVERFLOW},
+        {INT32_MAX, 2, "123456789", EOVERFLOW},
+    };
+    for (const auto& [count, base, delimiter, expected] : shapes) {
+        GenerationSettings s{count, 0, 255, base, {}};
+        SetDelimiter(s, delimiter);
         std::size_t capacity = 0;
         errno = 0;
         const bool fits = OutputTextCapacity(s, &capacity);
-        EXPECT_EQ(fits ? capacity : errno, fits && needed <= SIZE_MAX ? needed : EOVERFLOW) << count;
+        EXPECT_EQ(fits ? capacity : static_cast<uint64_t>(errno), expected) << count << " in base " << base;
     }
     const std::string invalid = "<not reserved: " + std::to_string(EINVAL) + ">";
     for (const std::string& refused : {Build(0, 0, 10, 10, ""), Build(5, 11, 10, 10, ""), Build(5, 0, 256, 10, ""),
                                        Build(5, 0, 10, 1, ""), Build(5, 0, 10, 37, "")})
         EXPECT_EQ(refused, invalid);
-    if (sizeof(void*) == 4) {  // about 5 GB in all: the size fits, the address space does not
-        EXPECT_EQ(Build(999999999, 0, 255, 10, ","), "<not reserved: " + std::to_string(ENOMEM) + ">");
+    // A run reserves at most 2147483647 bytes, block and text: 536870911 values of three
+    // characters take 2147483645. A 32-bit process cannot have that much at once.
+    const std::tuple<int32_t, int32_t, int> runs[] = {
+        {536870911, 255, sizeof(void*) == 4 ? ENOMEM : 0}, {536870912, 255, ENOMEM}, {999999999, 10, ENOMEM}};
+    for (const auto& [count, maximum, expected] : runs) {
+        GenerationSettings s{count, 0, maximum, 10, ""};
+        RandomBlock block;
+        OutputText text;
+        errno = 0;
+        const bool reserved = ReserveRunBuffers(s, &block, &text);
+        EXPECT_EQ(reserved ? 0 : errno, expected) << count;
+        EXPECT_EQ(block.count + text.capacity, reserved ? 2147483645u : 0u) << count;
     }
 }
 
