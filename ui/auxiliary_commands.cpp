@@ -1,6 +1,7 @@
 // Browse, Copy to Clipboard, Tab, Crlf and Help.
 #include "main_dialog.h"
 
+#include "quorvel_version.h"
 #include "resource.h"
 
 #include <memory>
@@ -9,7 +10,7 @@
 namespace {
 
 const char HelpText[] =
-    "Quorvel.exe v1.01 \n"
+    "Quorvel.exe v" QUORVEL_RELEASE " \n"
     "Lists random integers drawn from a hardware random number generator.\n"
     " \n"
     "Requires:\n"

@@ -3,11 +3,12 @@
 # The caller sets bin (the build's programs) first.
 # shellcheck source=scripts/wine-session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-session.sh"
-provider_key='HKLM\Software\Microsoft\Cryptography\Defaults\Provider\Intel Hardware Cryptographic Service Provider'
+# The tests' own spelling of the provider's name, which CTest passes in.
+provider_key='HKLM\Software\Microsoft\Cryptography\Defaults\Provider\'"${TEST_PROVIDER_NAME:?}"
 
 fail() { echo "FAIL: $*"; exit 1; }
 
-fresh_session() {  # <prefix> <arch> <template-dir>
+fresh_session() {  # <prefix> <win32|win64|x64> <template-dir>
   _package_prefix=$1
   trap 'wine_session_stop; rm -rf "$_package_prefix"' EXIT
   trap 'exit 1' TERM INT HUP

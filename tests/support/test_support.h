@@ -4,8 +4,7 @@
 
 #include "driver.h"
 
-// The tests' own spelling of the provider's identity, so a slip in the product's shows.
-#define TEST_PROVIDER_NAME "Intel Hardware Cryptographic Service Provider"
+// TEST_PROVIDER_NAME, the tests' own spelling of the provider's name, comes from the build.
 inline constexpr char ProviderKey[] = "Software\\Microsoft\\Cryptography\\Defaults\\Provider\\" TEST_PROVIDER_NAME;
 inline constexpr char ProviderTypeKey[] = "Software\\Microsoft\\Cryptography\\Defaults\\Provider Types\\Type 022";
 
