@@ -11,8 +11,16 @@ bash scripts/install-deps.sh >/dev/null
 
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/native --target engine_bench >/dev/null
-cmake -S . -B build/cross -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/cross --target provider_bench generate_bench Quorvel hwrngcsp quorvel_show >/dev/null
+# shellcheck source=scripts/wine-session.sh
+source scripts/wine-session.sh
+# The 32-bit build where this host runs it, else the x86-64 one.
+if wine_host_runs_win32; then
+  build=build/cross toolchain=cmake/mingw-i686.cmake session=win32
+else
+  build=build/cross64 toolchain=cmake/mingw-x86_64.cmake session=x64
+fi
+cmake -S . -B $build -G Ninja -DCMAKE_TOOLCHAIN_FILE=$toolchain -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build $build --target provider_bench generate_bench Quorvel hwrngcsp quorvel_show >/dev/null
 
 echo "=== text builder, one core (values per second, wall clock)"
 taskset -c 0 build/native/bin/engine_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
@@ -22,15 +30,14 @@ taskset -c 0 shuf -r -i 0-10 -n 10000000 >/dev/null
 end=$(date +%s.%N)
 awk -v s="$start" -v e="$end" 'BEGIN { printf "GNU shuf -r -i 0-10 -n 10000000: %.1f million values per second\n", 10 / (e - s) }'
 
-# shellcheck source=scripts/wine-session.sh
-source scripts/wine-session.sh
 trap wine_session_stop EXIT
+trap 'exit 130' INT TERM HUP
 unset DISPLAY
-wine_session_start "$root/build/cross/wineprefix" >/dev/null
-wine_session_hold_desktop build/cross/bin/quorvel_show.exe hold
+wine_session_start "$root/$build/wineprefix" $session >/dev/null
+wine_session_hold_desktop $build/bin/quorvel_show.exe hold
 echo
-echo "=== hardware provider through FillRandomBytes against raw RDRAND32 (i686, under Wine)"
-wine build/cross/bin/provider_bench.exe </dev/null
+echo "=== hardware provider through FillRandomBytes against raw RDRAND32 ($build, under Wine)"
+wine $build/bin/provider_bench.exe </dev/null
 echo
-echo "=== Generate end to end, values 0-255 in base 10, against one WM_SETTEXT of the same text (under Wine)"
-wine build/cross/bin/generate_bench.exe "$@" </dev/null
+echo "=== Generate end to end, values 0-255 in base 10, against one WM_SETTEXT of the same text ($build, under Wine)"
+wine $build/bin/generate_bench.exe "$@" </dev/null

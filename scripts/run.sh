@@ -1,24 +1,35 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the 32-bit Windows programs, registers the hardware
-# provider in a private Wine prefix and starts Quorvel.
+# Installs what is missing, builds Quorvel for Windows, registers the hardware provider in
+# a private Wine prefix and starts Quorvel: the 32-bit build in a 32-bit prefix where this
+# host can execute 32-bit x86 code, else the x86-64 build in a 64-bit prefix.
 # With a display ($DISPLAY set) the dialog opens there and stays until you close it.
 # Without one, Quorvel runs on a private Xvfb: Generate is pressed with the dialog's
 # defaults, the numbers are printed, a screenshot of the dialog showing them is saved
 # to build/quorvel-dialog.png, and Quorvel is closed again.
-# QUORVEL_RUN_PREFIX chooses the prefix (default build/wine-run).
+# QUORVEL_RUN_PREFIX chooses the prefix (default build/wine-run, or build/wine-run-x64).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
 bash scripts/install-deps.sh
-cmake -S . -B build/cross -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/cross --target Quorvel hwrngcsp quorvel_show
-bin="$root/build/cross/bin"
-
 # shellcheck source=scripts/wine-session.sh
 source scripts/wine-session.sh
+if wine_host_runs_win32; then
+  build=build/cross toolchain=cmake/mingw-i686.cmake session=win32 prefix=build/wine-run
+  echo "run: this host runs 32-bit x86 code: the 32-bit Quorvel, in a 32-bit Wine prefix"
+else
+  build=build/cross64 toolchain=cmake/mingw-x86_64.cmake session=x64 prefix=build/wine-run-x64
+  echo "run: this host cannot execute 32-bit x86 code (Wine's 32-bit loader does not start):" \
+       "the x86-64 Quorvel, in a 64-bit Wine prefix run by wine64"
+fi
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target Quorvel hwrngcsp quorvel_show
+bin="$root/$build/bin"
+
+# Whatever way this ends, the Xvfb, the wineserver and the desktop it started end too.
 trap wine_session_stop EXIT
-wine_session_start "${QUORVEL_RUN_PREFIX:-$root/build/wine-run}" win32 keep-display
+trap 'exit 130' INT TERM HUP
+wine_session_start "${QUORVEL_RUN_PREFIX:-$root/$prefix}" "$session" keep-display
 if ! wine regsvr32 /s "$(winepath -w "$bin/hwrngcsp.dll")" </dev/null; then
   echo "run: the provider could not be registered (is another provider of its name registered in this prefix?)" >&2
   exit 1
