@@ -30,16 +30,20 @@ struct KnownCode {
 };
 
 const KnownCode KnownCodes[] = {
-    {0x80090019, "The hardware random number provider is not installed (no provider of that name is registered)."},
-    {0x8009001E, "The hardware random number provider's DLL was not found."},
-    {0x8009001D, "The hardware random number provider's DLL could not be loaded or is incomplete."},
-    {0x80090017, "No provider is registered for the provider type requested."},
-    {0x8009001B, "The hardware random number provider is registered with another provider type."},
-    {0x80090014, "The hardware random number provider is registered with another provider type."},
-    {0x80090006, "The hardware random number provider's signature could not be verified."},
-    {0x80090035, "No hardware random number generator was found on this computer."},
-    {0x80090030, "The hardware random number generator is not ready."},
-    {0x80090020, "An internal error occurred in the hardware random number provider."},
+    {static_cast<DWORD>(NTE_KEYSET_NOT_DEF),
+     "The hardware random number provider is not installed (no provider of that name is registered)."},
+    {static_cast<DWORD>(NTE_PROV_DLL_NOT_FOUND), "The hardware random number provider's DLL was not found."},
+    {static_cast<DWORD>(NTE_PROVIDER_DLL_FAIL),
+     "The hardware random number provider's DLL could not be loaded or is incomplete."},
+    {static_cast<DWORD>(NTE_PROV_TYPE_NOT_DEF), "No provider is registered for the provider type requested."},
+    {static_cast<DWORD>(NTE_PROV_TYPE_NO_MATCH),
+     "The hardware random number provider is registered with another provider type."},
+    {static_cast<DWORD>(NTE_BAD_PROV_TYPE),
+     "The hardware random number provider is registered with another provider type."},
+    {static_cast<DWORD>(NTE_BAD_SIGNATURE), "The hardware random number provider's signature could not be verified."},
+    {static_cast<DWORD>(NTE_DEVICE_NOT_FOUND), "No hardware random number generator was found on this computer."},
+    {static_cast<DWORD>(NTE_DEVICE_NOT_READY), "The hardware random number generator is not ready."},
+    {static_cast<DWORD>(NTE_FAIL), "An internal error occurred in the hardware random number provider."},
 };
 
 }  // namespace

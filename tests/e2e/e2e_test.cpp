@@ -2,6 +2,8 @@
 // Generate run, the smaller commands, the start and the end.
 #include "test_support.h"
 
+#include <wincrypt.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -28,13 +30,22 @@ const std::string TooLong = "ERROR|Number of Zintars too large for that Numeric 
 const std::string NoMemory = "ERROR|Not enough memory for that Number of Zintars!";
 const bool Wide = sizeof(void*) == 8;  // a 64-bit Quorvel, with the address space for the longest text
 
-// The system's own text for a code, as Quorvel must pass it on.
-std::string SystemText(DWORD code)
+std::string Code(HRESULT code)
+{
+    char text[16];
+    wsprintfA(text, "0x%08lX", static_cast<unsigned long>(code));
+    return text;
+}
+
+// What the output box shows for a failure: the system's own text for the code, passed on
+// as it is, or where the system has none, Quorvel's own words, which start with the code.
+std::string Shown(HRESULT code)
 {
     char text[512] = {};
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, sizeof text,
-                   nullptr);
-    return text;
+    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(code), 0, text,
+                       sizeof text, nullptr))
+        return text;
+    return "~Error " + Code(code) + ": ";
 }
 
 enum Out { NoPath, File, Folder };
@@ -44,7 +55,7 @@ using Boxes = std::vector<std::pair<int, std::string>>;
 struct Scenario {
     const char* name;
     std::vector<const char*> fields;  // count, minimum, maximum, delimiter[, the base list's top item]
-    const char* provider;  // hex bytes it serves; "gen!code", "acquire!code": refuses; "missing"; "": 00 01 ...
+    std::string provider;  // hex bytes it serves; "gen!code", "acquire!code": refuses; "missing"; "": 00 01 ...
     Out out;
     Boxes boxes;           // the answer, "caption|text the box contains"
     std::string output;    // "=": as the default run left it; "~x": contains x
@@ -84,17 +95,20 @@ const Scenario Scenarios[] = {
     // characters fit, one more does not, and nine digits of the defaults do not either. Only
     // a 64-bit process has the room for the largest; its request is refused here, so no
     // bytes need making.
-    {"LargestRunIsRequestedWhereItFits", {"536870911", "0", "255", ""}, "gen!0x80090030", File,
-     Wide ? Boxes{{IDOK, Warning}} : Boxes{{IDOK, Warning}, {IDOK, NoMemory}}, Wide ? "~0x80090030" : "", NoFile,
+    {"LargestRunIsRequestedWhereItFits", {"536870911", "0", "255", ""}, "gen!" + Code(NTE_DEVICE_NOT_READY), File,
+     Wide ? Boxes{{IDOK, Warning}} : Boxes{{IDOK, Warning}, {IDOK, NoMemory}}, Wide ? Shown(NTE_DEVICE_NOT_READY) : "",
+     NoFile,
      Wide ? Calls(536870911) : "", Wide ? "s" : ""},
     {"OneValueMoreIsRefused", {"536870912", "0", "255", ""}, "", File, {{IDOK, Warning}, {IDOK, NoMemory}}, "",
      EarlierFile, "", ""},
     {"NineDigitsOfTheDefaultsAreRefused", {"999999999"}, "", File, {{IDOK, Warning}, {IDOK, NoMemory}}, "",
      EarlierFile, "", ""},
-    {"RequestRefused", {}, "gen!0x80090030", File, {}, "~0x80090030", NoFile, Calls(100), "s"},
-    {"AcquireRefusedWithTheSystemsText", {}, "acquire!5", File, {}, SystemText(ERROR_ACCESS_DENIED), NoFile,
+    {"RequestRefused", {}, "gen!" + Code(NTE_DEVICE_NOT_READY), File, {}, Shown(NTE_DEVICE_NOT_READY), NoFile,
+     Calls(100), "s"},
+    {"AcquireRefusedWithTheSystemsText", {}, "acquire!" + Code(ERROR_ACCESS_DENIED), File, {},
+     Shown(ERROR_ACCESS_DENIED), NoFile,
      "acquire 0\n", "s"},
-    {"ProviderMissing", {}, "missing", File, {}, "~80090019", NoFile, "", "s"},
+    {"ProviderMissing", {}, "missing", File, {}, Shown(NTE_KEYSET_NOT_DEF), NoFile, "", "s"},
     {"UnwritableFileIsToldAndTheRunStands", {"3", "0", "10", ";"}, "", Folder, {{IDOK, "ERROR|{path}"}}, "0;1;2", NoFile,
      Calls(3), "s"},
 };
@@ -118,11 +132,12 @@ class Generate : public Quorvel, public ::testing::WithParamInterface<Scenario> 
 TEST_P(Generate, EndsAsExpected)
 {
     const Scenario& s = GetParam();
-    const std::string provider = s.provider, path = s.out == Folder ? Beside("") : file_;
+    const std::string& provider = s.provider;
+    const std::string path = s.out == Folder ? Beside("") : file_;
     const bool hex = provider.find_first_not_of("0123456789ABCDEF") == std::string::npos;
-    SetEnvironmentVariableA("FAKECSP_BYTES", hex ? s.provider : "");
-    SetEnvironmentVariableA("FAKECSP_GEN_ERROR", provider.rfind("gen!", 0) ? nullptr : s.provider + 4);
-    SetEnvironmentVariableA("FAKECSP_ACQUIRE_ERROR", provider.rfind("acquire!", 0) ? nullptr : s.provider + 8);
+    SetEnvironmentVariableA("FAKECSP_BYTES", hex ? provider.c_str() : "");
+    SetEnvironmentVariableA("FAKECSP_GEN_ERROR", provider.rfind("gen!", 0) ? nullptr : provider.c_str() + 4);
+    SetEnvironmentVariableA("FAKECSP_ACQUIRE_ERROR", provider.rfind("acquire!", 0) ? nullptr : provider.c_str() + 8);
     if (provider == "missing")
         RemoveProvider();
     ASSERT_TRUE(Start(&app_));
