@@ -4,15 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
 
-enum Kind { Good, AllOnes, Constant, Alternating, ZeroSample, RepeatedSamples, Biased };
+enum Kind { Good, AllOnes, Constant, Alternating, ZeroSample, RepeatedSamples, Biased, StartupChanges, Proportion };
 
 struct Script {
     Kind kind;
     int failFirst = 0;  // the carry flag is clear this many times before every sample
+    int level = 0;      // StartupChanges: changes among the first samples; Proportion: recurrences a window
     uint64_t state = 0x9E3779B97F4A7C15u, saved = 0;
     uint32_t counter = 0;
     int tries = 0, pauses = 0;
@@ -36,8 +38,17 @@ bool Step(void* context, uint32_t* out)
     s->saved = i % 4 ? s->saved : uint64_t{good} << 32 | pick;  // for samples that repeat
     for (int k = 0; s->kind == Biased && k < 32; k += 8)       // about a quarter of the bytes zero
         good &= (pick >> k & 3) ? ~0u : ~(0xFFu << k);
+    if (s->kind == StartupChanges && i < RngStartupSamples)  // changes at samples 1 to level, then none
+        return *out = 0x13579BDFu + static_cast<uint32_t>(std::min<int>(i, s->level)) * 0x01010101u, true;
+    if (s->kind == Proportion) {  // each 512-byte window starts with 0xA5 and holds it level times
+        for (uint32_t k = 0, p = 4 * i; k < 4; ++k, ++p) {
+            uint32_t byte = good >> (8 * k) & 0xFF, w = p % RngAptWindow;
+            byte = w % 28 == 0 && w / 28 < uint32_t(s->level) ? 0xA5 : byte == 0xA5 ? 0xA4 : byte;
+            good = (good & ~(0xFFu << (8 * k))) | byte << (8 * k);
+        }
+    }
     const uint32_t samples[] = {good, 0xFFFFFFFFu, 0x12345678u, i % 2 ? 0xAAAA5555u : 0x5555AAAAu,
-                                i / 2 == 7 ? 0 : good, static_cast<uint32_t>(s->saved >> (i % 2 * 32)), good};
+                                i / 2 == 7 ? 0 : good, static_cast<uint32_t>(s->saved >> (i % 2 * 32)), good, good, good};
     return *out = samples[s->kind], true;
 }
 
@@ -69,11 +80,43 @@ TEST(RngCore, EveryKnownFaultIsCaughtAtStartInARequestAndOverManyAndGoodDataPass
     }
 }
 
+// Each health test at its cut-off and one step past it: the start-up test's count of
+// changes among its first samples, and the proportion test in windows that requests fill
+// a little at a time (as the default 100 values do) and in whole windows at once.
+TEST(RngCore, HealthTestsPassAtTheirLimitAndFailOneStepPast)
+{
+    struct Row {
+        Kind kind;
+        int level;
+        std::size_t request;  // 0: the start-up test
+        RngStatus expected;
+    };
+    const Row rows[] = {
+        {StartupChanges, RngStartupChanges, 0, RngStatus::Ok},
+        {StartupChanges, RngStartupChanges - 1, 0, RngStatus::HealthFailure},
+        {Proportion, int(RngAptCutoff) - 1, 96, RngStatus::Ok},
+        {Proportion, int(RngAptCutoff), 96, RngStatus::HealthFailure},
+        {Proportion, int(RngAptCutoff) - 1, 4096, RngStatus::Ok},
+        {Proportion, int(RngAptCutoff), 4096, RngStatus::HealthFailure},
+    };
+    for (const Row& row : rows) {
+        Script script{row.kind};
+        script.level = row.level;
+        RngHealth health;
+        RngStatus status = RngStatus::Ok;
+        if (row.request == 0)
+            status = RngOpen(Source(&script), &health);
+        for (std::size_t done = 0; row.request && done < 64 * 1024 && status == RngStatus::Ok; done += row.request)
+            status = Generate(&script, &health, row.request);
+        EXPECT_EQ(status, row.expected) << row.kind << " at " << row.level << " in requests of " << row.request;
+    }
+}
+
 TEST(RngCore, RetriesTenTimesWithAPauseThenGivesUpAndLatchesAfterFailuresInARow)
 {
     Script nine{Good, RngRetryLimit - 1}, ten{Good, RngRetryLimit}, absent{Good}, bad{Constant}, good{Good};
     RngHealth health, other, fresh;
-    EXPECT_TRUE(Generate(&nine, &health, 64) == RngStatus::Ok && nine.pauses == 16 * nine.failFirst);
+    EXPECT_TRUE(Generate(&nine, &health, 64) == RngStatus::Ok && nine.pauses >= nine.failFirst);
     EXPECT_TRUE(Generate(&ten, &other, 64) == RngStatus::NotReady && ten.pauses == RngRetryLimit);
     EXPECT_TRUE(RngOpen(Source(&absent, false), &health) == RngStatus::NotFound && absent.tries == 0);
     EXPECT_EQ(RngOpen(Source(&bad), &fresh), RngStatus::HealthFailure);
