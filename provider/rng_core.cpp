@@ -15,18 +15,54 @@ bool Step(const RngSource& source, uint32_t* sample)
     return false;
 }
 
-// Repetition test on 64-bit samples: a stuck generator repeats itself, and some parts
-// are known to fail by returning all zeros or all ones.
-bool SamplePasses(RngHealth* health, uint64_t sample)
+// Overwrites scratch that held output, in a way the compiler may not leave out.
+void Wipe(void* data, std::size_t length)
 {
-    if (sample == 0 || sample == ~uint64_t{0})
+    volatile uint8_t* bytes = static_cast<volatile uint8_t*>(data);
+    for (std::size_t i = 0; i < length; ++i)
+        bytes[i] = 0;
+}
+
+bool Sample(const RngSource& source, uint64_t* sample)
+{
+    uint32_t low = 0, high = 0;
+    if (!Step(source, &low) || !Step(source, &high))
         return false;
-    if (health->havePrevious && sample == health->previous)
-        return false;
-    health->previous = sample;
-    health->havePrevious = true;
+    *sample = (uint64_t{high} << 32) | low;
     return true;
 }
+
+// The repetition tests on 64-bit samples: a stuck generator repeats itself, some parts
+// are known to fail by returning all zeros or all ones, and one caught in a cycle
+// brings back the reference sample within RngCycleWindow samples.
+bool SamplePasses(const RngHealth& health, uint64_t previous, uint64_t sample)
+{
+    return sample != 0 && sample != ~uint64_t{0} && sample != previous && sample != health.reference;
+}
+
+// Draws a sample that is never given out and that follows `previous` in the hardware's
+// stream: the next reference, or the sample the next request's first is compared with.
+RngStatus TestSample(const RngSource& source, RngHealth* health, uint64_t previous, uint64_t* sample)
+{
+    if (!Sample(source, sample))
+        return RngStatus::NotReady;
+    return SamplePasses(*health, previous, *sample) ? RngStatus::Ok : RngStatus::HealthFailure;
+}
+
+RngStatus Fail(RngHealth* health, RngStatus status, uint8_t* out, std::size_t length)
+{
+    if (length > 0)
+        std::memset(out, 0, length);
+    if (status == RngStatus::HealthFailure) {
+        // A failed window is not carried into the next request.
+        health->aptSeen = 0;
+        if (++health->failuresInARow >= RngPermanentFailureThreshold)
+            health->latched = true;
+    }
+    return status;
+}
+
+}  // namespace
 
 // Whole windows in a tight loop the compiler can vectorise; partial ones byte by byte.
 // Only reached once the hardware generator is known present, and every processor with
@@ -34,7 +70,7 @@ bool SamplePasses(RngHealth* health, uint64_t sample)
 #if defined(__i386__)
 __attribute__((target("sse2")))
 #endif
-bool AptPasses(RngHealth* health, const uint8_t* bytes, std::size_t length)
+bool RngProportionPasses(RngHealth* health, const uint8_t* bytes, std::size_t length)
 {
     std::size_t i = 0;
     while (i < length) {
@@ -61,52 +97,62 @@ bool AptPasses(RngHealth* health, const uint8_t* bytes, std::size_t length)
     return true;
 }
 
-RngStatus Fail(RngHealth* health, RngStatus status, uint8_t* out, std::size_t length)
-{
-    if (length > 0)
-        std::memset(out, 0, length);
-    if (status == RngStatus::HealthFailure) {
-        // A failed window is not carried into the next request.
-        health->aptSeen = 0;
-        if (++health->failuresInARow >= RngPermanentFailureThreshold)
-            health->latched = true;
-    }
-    return status;
-}
-
-}  // namespace
 
 RngStatus RngGenerate(const RngSource& source, RngHealth* health, uint8_t* out, std::size_t length)
 {
     if (health->latched)
         return Fail(health, RngStatus::Latched, out, length);
+    RngStatus status = RngStatus::Ok;
+    // The sample before this request's first: drawn now if no request came before.
+    uint64_t previous = health->previous;
+    if (!health->havePrevious && (status = TestSample(source, health, ~previous, &previous)) != RngStatus::Ok)
+        return Fail(health, status, out, length);
+    uint8_t bytes[8];
     // The proportion test runs a chunk at a time, while the chunk is still in cache.
     constexpr std::size_t Chunk = 4096;
     std::size_t done = 0;
-    while (done < length) {
+    while (done < length && status == RngStatus::Ok) {
         const std::size_t chunkEnd = length - done > Chunk ? done + Chunk : length;
         const std::size_t chunkStart = done;
         while (done < chunkEnd) {
-            uint32_t low = 0, high = 0;
-            if (!Step(source, &low) || !Step(source, &high))
-                return Fail(health, RngStatus::NotReady, out, length);
-            const uint64_t sample = (uint64_t{high} << 32) | low;
-            if (!SamplePasses(health, sample))
-                return Fail(health, RngStatus::HealthFailure, out, length);
-            uint8_t bytes[8];
+            if (health->sinceReference >= RngCycleWindow) {
+                uint64_t reference = 0;
+                if ((status = TestSample(source, health, previous, &reference)) != RngStatus::Ok)
+                    break;
+                health->reference = previous = reference;
+                health->sinceReference = 0;
+            }
+            uint64_t sample = 0;
+            if (!Sample(source, &sample)) {
+                status = RngStatus::NotReady;
+                break;
+            }
+            if (!SamplePasses(*health, previous, sample)) {
+                status = RngStatus::HealthFailure;
+                break;
+            }
+            previous = sample;
+            ++health->sinceReference;
             for (int k = 0; k < 8; ++k)
                 bytes[k] = static_cast<uint8_t>(sample >> (8 * k));
-            if (chunkEnd - done >= 8) {
-                std::memcpy(out + done, bytes, 8);
-                done += 8;
-            } else {
-                std::memcpy(out + done, bytes, chunkEnd - done);  // the rest of the sample is dropped
-                done = chunkEnd;
-            }
+            const std::size_t n = chunkEnd - done >= 8 ? 8 : chunkEnd - done;  // the rest of a sample is dropped
+            std::memcpy(out + done, bytes, n);
+            done += n;
         }
-        if (!AptPasses(health, out + chunkStart, chunkEnd - chunkStart))
-            return Fail(health, RngStatus::HealthFailure, out, length);
+        if (status == RngStatus::Ok && !RngProportionPasses(health, out + chunkStart, chunkEnd - chunkStart))
+            status = RngStatus::HealthFailure;
     }
+    // The next request's first sample is compared with one that follows this request's
+    // last, so that the state keeps nothing that was given out.
+    uint64_t next = 0;
+    if (status == RngStatus::Ok)
+        status = TestSample(source, health, previous, &next);
+    Wipe(bytes, sizeof bytes);
+    Wipe(&previous, sizeof previous);
+    if (status != RngStatus::Ok)
+        return Fail(health, status, out, length);
+    health->previous = next;
+    health->havePrevious = true;
     health->failuresInARow = 0;
     return RngStatus::Ok;
 }
@@ -133,6 +179,7 @@ RngStatus RngOpen(const RngSource& source, RngHealth* health)
         return Fail(health, RngStatus::HealthFailure, nullptr, 0);
     uint8_t scratch[RngStartupBytes];
     const RngStatus status = RngGenerate(source, health, scratch, sizeof scratch);
+    Wipe(scratch, sizeof scratch);
     health->started = status == RngStatus::Ok;
     return status;
 }

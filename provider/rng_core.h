@@ -35,10 +35,17 @@ inline constexpr int RngStartupSamples = 8;
 inline constexpr int RngStartupChanges = 5;
 inline constexpr std::size_t RngStartupBytes = 1024;
 
-// State of the continuous tests, carried from one request to the next.
+// A generator stuck in a cycle of up to this many 64-bit samples (8 KiB) is caught: each
+// sample is compared with a reference sample taken this many samples apart.
+inline constexpr uint32_t RngCycleWindow = 1024;
+
+// State of the continuous tests, carried from one request to the next. It holds no byte
+// that was given out: the samples it keeps are drawn for the tests alone.
 struct RngHealth {
-    uint64_t previous = 0;
+    uint64_t previous = 0;   // the hardware's latest sample, drawn after a request's last output
     bool havePrevious = false;
+    uint64_t reference = 0;  // looked for among the samples after it: a repeat means a cycle
+    uint32_t sinceReference = RngCycleWindow;  // samples compared with it; at the window, a new one
     uint8_t aptReference = 0;
     uint32_t aptCount = 0;
     std::size_t aptSeen = 0;  // bytes of the current window seen so far
@@ -46,6 +53,10 @@ struct RngHealth {
     bool latched = false;
     bool started = false;  // the start-up test has passed
 };
+
+// The adaptive proportion test over the next bytes of output, carrying a window that is
+// not yet full over to the next call. False when a window's first byte recurs too often.
+bool RngProportionPasses(RngHealth* health, const uint8_t* bytes, std::size_t length);
 
 // Checks that the generator exists and, the first time, that it passes the start-up test.
 RngStatus RngOpen(const RngSource& source, RngHealth* health);

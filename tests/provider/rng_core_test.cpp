@@ -9,12 +9,12 @@
 
 namespace {
 
-enum Kind { Good, AllOnes, Constant, Alternating, ZeroSample, RepeatedSamples, Biased, StartupChanges, Proportion };
+enum Kind { Good, AllOnes, Constant, Alternating, ZeroSample, RepeatedSamples, Biased, StartupChanges, Cycle };
 
 struct Script {
     Kind kind;
     int failFirst = 0;  // the carry flag is clear this many times before every sample
-    int level = 0;      // StartupChanges: changes among the first samples; Proportion: recurrences a window
+    int level = 0;      // StartupChanges: changes among the first samples; Cycle: its length in bytes
     uint64_t state = 0x9E3779B97F4A7C15u, saved = 0;
     uint32_t counter = 0;
     int tries = 0, pauses = 0;
@@ -40,12 +40,10 @@ bool Step(void* context, uint32_t* out)
         good &= (pick >> k & 3) ? ~0u : ~(0xFFu << k);
     if (s->kind == StartupChanges && i < RngStartupSamples)  // changes at samples 1 to level, then none
         return *out = 0x13579BDFu + static_cast<uint32_t>(std::min<int>(i, s->level)) * 0x01010101u, true;
-    if (s->kind == Proportion) {  // each 512-byte window starts with 0xA5 and holds it level times
-        for (uint32_t k = 0, p = 4 * i; k < 4; ++k, ++p) {
-            uint32_t byte = good >> (8 * k) & 0xFF, w = p % RngAptWindow;
-            byte = w % 28 == 0 && w / 28 < uint32_t(s->level) ? 0xA5 : byte == 0xA5 ? 0xA4 : byte;
-            good = (good & ~(0xFFu << (8 * k))) | byte << (8 * k);
-        }
+    if (s->kind == Cycle && i >= uint32_t(s->level) / 4) {  // the first level bytes again and again
+        Script replay{Good};
+        for (uint32_t k = 0; k <= i % (s->level / 4); ++k)
+            good = Splitmix(&replay), Splitmix(&replay);
     }
     const uint32_t samples[] = {good, 0xFFFFFFFFu, 0x12345678u, i % 2 ? 0xAAAA5555u : 0x5555AAAAu,
                                 i / 2 == 7 ? 0 : good, static_cast<uint32_t>(s->saved >> (i % 2 * 32)), good, good, good};
@@ -80,35 +78,61 @@ TEST(RngCore, EveryKnownFaultIsCaughtAtStartInARequestAndOverManyAndGoodDataPass
     }
 }
 
-// Each health test at its cut-off and one step past it: the start-up test's count of
-// changes among its first samples, and the proportion test in windows that requests fill
-// a little at a time (as the default 100 values do) and in whole windows at once.
-TEST(RngCore, HealthTestsPassAtTheirLimitAndFailOneStepPast)
+// The start-up test at its count of changes among its first samples, and one step past.
+TEST(RngCore, StartUpTestPassesAtItsLimitAndFailsOneStepPast)
 {
-    struct Row {
-        Kind kind;
-        int level;
-        std::size_t request;  // 0: the start-up test
-        RngStatus expected;
-    };
-    const Row rows[] = {
-        {StartupChanges, RngStartupChanges, 0, RngStatus::Ok},
-        {StartupChanges, RngStartupChanges - 1, 0, RngStatus::HealthFailure},
-        {Proportion, int(RngAptCutoff) - 1, 96, RngStatus::Ok},
-        {Proportion, int(RngAptCutoff), 96, RngStatus::HealthFailure},
-        {Proportion, int(RngAptCutoff) - 1, 4096, RngStatus::Ok},
-        {Proportion, int(RngAptCutoff), 4096, RngStatus::HealthFailure},
-    };
-    for (const Row& row : rows) {
-        Script script{row.kind};
-        script.level = row.level;
+    for (int changes : {RngStartupChanges, RngStartupChanges - 1}) {
+        Script script{StartupChanges};
+        script.level = changes;
         RngHealth health;
-        RngStatus status = RngStatus::Ok;
-        if (row.request == 0)
-            status = RngOpen(Source(&script), &health);
-        for (std::size_t done = 0; row.request && done < 64 * 1024 && status == RngStatus::Ok; done += row.request)
-            status = Generate(&script, &health, row.request);
-        EXPECT_EQ(status, row.expected) << row.kind << " at " << row.level << " in requests of " << row.request;
+        EXPECT_EQ(RngOpen(Source(&script), &health),
+                  changes >= RngStartupChanges ? RngStatus::Ok : RngStatus::HealthFailure) << changes;
+    }
+}
+
+// The proportion test at its cut-off and one step past it, in windows filled a little at a
+// time (as requests of the default 100 values do) and whole at once: every 512-byte window
+// starts with 0xA5 and holds it `level` times among otherwise varied bytes.
+TEST(RngCore, ProportionTestPassesAtItsCutOffAndFailsOneStepPast)
+{
+    for (uint32_t level : {RngAptCutoff - 1, RngAptCutoff})
+        for (std::size_t piece : {std::size_t{96}, std::size_t{100}, std::size_t{4096}}) {
+            std::vector<uint8_t> bytes(64 * RngAptWindow);
+            for (std::size_t p = 0; p < bytes.size(); ++p) {
+                const std::size_t w = p % RngAptWindow;
+                bytes[p] = w % 28 == 0 && w / 28 < level ? 0xA5 : static_cast<uint8_t>(w % 0xA5);
+            }
+            RngHealth health;
+            bool passed = true;
+            for (std::size_t at = 0; at < bytes.size() && passed; at += piece)
+                passed = RngProportionPasses(&health, bytes.data() + at, std::min(piece, bytes.size() - at));
+            EXPECT_EQ(passed, level < RngAptCutoff) << level << " a window, in pieces of " << piece;
+        }
+}
+
+// A generator caught in a cycle longer than the proportion test sees is refused, and none
+// of its output stays with the provider after a request.
+TEST(RngCore, CyclesAreRefusedAndNoOutputStaysInTheState)
+{
+    for (int length : {32, 64, 4096}) {
+        Script cycle{Cycle};
+        cycle.level = length;
+        RngHealth health;
+        RngStatus status = RngOpen(Source(&cycle), &health);
+        for (std::size_t done = 0; done < 64 * 1024 && status == RngStatus::Ok; done += 100)
+            status = Generate(&cycle, &health, 100);
+        EXPECT_EQ(status, RngStatus::HealthFailure) << "a cycle of " << length << " bytes";
+    }
+    Script good{Good};
+    RngHealth health;
+    ASSERT_EQ(RngOpen(Source(&good), &health), RngStatus::Ok);
+    for (std::size_t length : {8, 100, 4096, 100000}) {
+        std::vector<uint8_t> out(length);
+        ASSERT_EQ(RngGenerate(Source(&good), &health, out.data(), length), RngStatus::Ok);
+        const auto state = reinterpret_cast<const uint8_t*>(&health);
+        for (std::size_t at = 0; at + 8 <= length; at += 8)
+            EXPECT_EQ(std::search(state, state + sizeof health, out.begin() + at, out.begin() + at + 8),
+                      state + sizeof health) << "output bytes " << at << " of " << length << " are in the state";
     }
 }
 
