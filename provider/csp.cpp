@@ -9,7 +9,10 @@
 #include <cpuid.h>
 #include <immintrin.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <string>
 
 HINSTANCE g_module;  // for registration, which needs this file's own path
 
@@ -20,8 +23,24 @@ constexpr DWORD ProviderType = HARDWARE_PROVIDER_TYPE;
 constexpr DWORD ProviderVersion = 0x0200;
 
 // One generator stream for the process: its health state is shared by every handle.
-CRITICAL_SECTION g_rngLock;
 RngHealth g_health;
+
+// The generator is taken in turn, first come first served, a chunk at a time: a small
+// request waits for the chunk in progress, not for the rest of a large one.
+std::atomic<uint32_t> g_nextTicket{0}, g_nowServing{0};
+constexpr DWORD ChunkSize = 4096;
+
+void LockGenerator()
+{
+    const uint32_t ticket = g_nextTicket.fetch_add(1, std::memory_order_relaxed);
+    while (g_nowServing.load(std::memory_order_acquire) != ticket)
+        SwitchToThread();
+}
+
+void UnlockGenerator()
+{
+    g_nowServing.fetch_add(1, std::memory_order_release);
+}
 
 __attribute__((target("rdrnd"))) bool RdRandStep(void*, uint32_t* sample)
 {
@@ -43,9 +62,26 @@ bool CpuHasRdRand()
     return __get_cpuid(1, &a, &b, &c, &d) && (c & bit_RDRND) != 0;
 }
 
-RngSource HardwareSource()
+const RngSource& HardwareSource()
 {
-    return RngSource{CpuHasRdRand(), RdRandStep, Pause, nullptr};
+    static const RngSource source{CpuHasRdRand(), RdRandStep, Pause, nullptr};
+    return source;
+}
+
+// Overwrites a copy of output, in a way the compiler may not leave out.
+void Wipe(void* data, std::size_t length)
+{
+    volatile BYTE* bytes = static_cast<volatile BYTE*>(data);
+    for (std::size_t i = 0; i < length; ++i)
+        bytes[i] = 0;
+}
+
+// Overwrites the stack where the generator's frames were, with whatever samples the
+// compiler kept there; called from the same depth as the generator.
+__attribute__((noinline)) void WipeGeneratorFrames()
+{
+    BYTE frames[1024];
+    Wipe(frames, sizeof frames);
 }
 
 DWORD ErrorFor(RngStatus status)
@@ -80,7 +116,7 @@ BOOL ReturnParam(const void* data, DWORD size, BYTE* out, DWORD* outLength)
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         g_module = instance;
@@ -91,11 +127,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
         HMODULE pinned = nullptr;
         GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                            reinterpret_cast<LPCSTR>(&DllMain), &pinned);
-        InitializeCriticalSection(&g_rngLock);
         CspHandlesInit();
-    } else if (reason == DLL_PROCESS_DETACH) {
+    } else if (reason == DLL_PROCESS_DETACH && !reserved) {
+        // Only when unloaded while the process goes on: at process exit other modules'
+        // detach code may still call in, and the system reclaims everything anyway.
         CspHandlesShutdown();
-        DeleteCriticalSection(&g_rngLock);
     }
     return TRUE;
 }
@@ -120,13 +156,13 @@ BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPSTR pszContainer, DWORD dwFla
     if (dwFlags & CRYPT_NEWKEYSET)
         return CspFail(NTE_EXISTS);  // the one implicit container always exists
 
-    EnterCriticalSection(&g_rngLock);
+    LockGenerator();
     const RngStatus status = RngOpen(HardwareSource(), &g_health);
-    LeaveCriticalSection(&g_rngLock);
+    UnlockGenerator();
     if (status != RngStatus::Ok)
         return CspFail(ErrorFor(status));
 
-    const HCRYPTPROV handle = CspHandleOpen();
+    const HCRYPTPROV handle = CspHandleOpen(pszContainer);
     if (!handle)
         return CspFail(NTE_NO_MEMORY);
     *phProv = handle;
@@ -148,10 +184,27 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
         return TRUE;
     if (!pbBuffer)
         return CspFail(ERROR_INVALID_PARAMETER);
-    EnterCriticalSection(&g_rngLock);
-    const RngStatus status = RngGenerate(HardwareSource(), &g_health, pbBuffer, dwLen);
-    LeaveCriticalSection(&g_rngLock);
-    return status == RngStatus::Ok ? TRUE : CspFail(ErrorFor(status));
+    // Each chunk is made into our own buffer under the lock and copied out after it: a
+    // caller's buffer that faults leaves no lock held.
+    BYTE chunk[ChunkSize];
+    RngStatus status = RngStatus::Ok;
+    for (DWORD done = 0; done < dwLen && status == RngStatus::Ok;) {
+        const DWORD n = std::min(ChunkSize, dwLen - done);
+        LockGenerator();
+        status = RngGenerate(HardwareSource(), &g_health, chunk, n);
+        UnlockGenerator();
+        if (status == RngStatus::Ok) {
+            std::memcpy(pbBuffer + done, chunk, n);
+            done += n;
+        }
+    }
+    Wipe(chunk, sizeof chunk);
+    WipeGeneratorFrames();
+    if (status != RngStatus::Ok) {
+        std::memset(pbBuffer, 0, dwLen);  // nothing of a failed request is given out
+        return CspFail(ErrorFor(status));
+    }
+    return TRUE;
 }
 
 BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen, DWORD dwFlags)
@@ -167,8 +220,17 @@ BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD*
     case PP_PROVTYPE: return ReturnParam(&ProviderType, sizeof ProviderType, pbData, pdwDataLen);
     case PP_IMPTYPE: return ReturnParam(&implementation, sizeof implementation, pbData, pdwDataLen);
     case PP_CONTAINER:
-    case PP_UNIQUE_CONTAINER: return ReturnParam("", 1, pbData, pdwDataLen);
-    case PP_ENUMCONTAINERS: return CspFail(ERROR_NO_MORE_ITEMS);
+    case PP_UNIQUE_CONTAINER: {
+        std::string container;
+        if (!CspHandleContainer(hProv, &container))
+            return CspFail(NTE_BAD_UID);
+        return ReturnParam(container.c_str(), static_cast<DWORD>(container.size() + 1), pbData, pdwDataLen);
+    }
+    // No containers to list and no algorithms: every enumeration ends at once, as
+    // enumerating callers expect.
+    case PP_ENUMCONTAINERS:
+    case PP_ENUMALGS:
+    case PP_ENUMALGS_EX: return CspFail(ERROR_NO_MORE_ITEMS);
     default: return CspFail(NTE_BAD_TYPE);
     }
 }

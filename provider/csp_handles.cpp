@@ -1,31 +1,25 @@
 #include "csp_entry.h"
 #include "csp_handles.h"
 
+#include <cstdint>
+#include <new>
+#include <unordered_map>
+
 namespace {
 
-constexpr unsigned SlotCount = 255;
-
-struct Slot {
-    bool used;
-    DWORD check;  // bumped every time the slot is handed out
-};
-
 CRITICAL_SECTION g_lock;
-Slot g_slots[SlotCount];
+// Handle -> its container. Made on first use and never destroyed: it lives as long as the
+// process, and other modules may still call in while the process exits.
+std::unordered_map<HCRYPTPROV, std::string>* g_open;
+uintptr_t g_opened;  // handles given out so far
 
-// Low byte: slot + 1 (never 0); the rest: the slot's check value.
-HCRYPTPROV MakeHandle(unsigned slot, DWORD check)
+// The count of handles given out, spread by an odd multiplier and offset by where this
+// module was loaded: a bijection, so no value comes twice until the count wraps, and
+// small numbers or neighbours of a real handle are not handles.
+HCRYPTPROV HandleFor(uintptr_t n)
 {
-    return static_cast<HCRYPTPROV>((check << 8) | (slot + 1));
-}
-
-bool Decode(HCRYPTPROV provider, unsigned* slot)
-{
-    const unsigned low = static_cast<unsigned>(provider & 0xFF);
-    if (low == 0)
-        return false;
-    *slot = low - 1;
-    return g_slots[*slot].used && MakeHandle(*slot, g_slots[*slot].check) == provider;
+    const uintptr_t spread = n * static_cast<uintptr_t>(0x9E3779B97F4A7C15u) + reinterpret_cast<uintptr_t>(&g_lock);
+    return static_cast<HCRYPTPROV>(spread ^ (spread >> 15));
 }
 
 }  // namespace
@@ -40,41 +34,57 @@ void CspHandlesShutdown()
     DeleteCriticalSection(&g_lock);
 }
 
-HCRYPTPROV CspHandleOpen()
+HCRYPTPROV CspHandleOpen(const char* container)
 {
     EnterCriticalSection(&g_lock);
     HCRYPTPROV handle = 0;
-    for (unsigned i = 0; i < SlotCount && !handle; ++i) {
-        if (!g_slots[i].used) {
-            g_slots[i].used = true;
-            g_slots[i].check = (g_slots[i].check + 1) & 0xFFFFFF;
-            handle = MakeHandle(i, g_slots[i].check);
-        }
+    try {
+        if (!g_open)
+            g_open = new std::unordered_map<HCRYPTPROV, std::string>;
+        do
+            handle = HandleFor(++g_opened);
+        while (handle == 0 || g_open->count(handle));
+        g_open->emplace(handle, container ? container : "");
+    } catch (const std::bad_alloc&) {
+        handle = 0;
     }
     LeaveCriticalSection(&g_lock);
     return handle;
 }
 
-// Whether the handle is one given out and still open; closes it too when asked.
-static bool Check(HCRYPTPROV provider, bool close)
-{
-    EnterCriticalSection(&g_lock);
-    unsigned slot = 0;
-    const bool ok = Decode(provider, &slot);
-    if (ok && close)
-        g_slots[slot].used = false;
-    LeaveCriticalSection(&g_lock);
-    return ok;
-}
-
 bool CspHandleClose(HCRYPTPROV provider)
 {
-    return Check(provider, true);
+    EnterCriticalSection(&g_lock);
+    const bool open = g_open && g_open->erase(provider) == 1;
+    LeaveCriticalSection(&g_lock);
+    return open;
+}
+
+bool CspHandleContainer(HCRYPTPROV provider, std::string* container)
+{
+    EnterCriticalSection(&g_lock);
+    bool open = false;
+    try {
+        if (g_open) {
+            const auto found = g_open->find(provider);
+            if (found != g_open->end()) {
+                *container = found->second;
+                open = true;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        open = false;
+    }
+    LeaveCriticalSection(&g_lock);
+    return open;
 }
 
 bool CspHandleIsValid(HCRYPTPROV provider)
 {
-    return Check(provider, false);
+    EnterCriticalSection(&g_lock);
+    const bool open = g_open && g_open->count(provider) == 1;
+    LeaveCriticalSection(&g_lock);
+    return open;
 }
 
 BOOL CspFail(DWORD error)

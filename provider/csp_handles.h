@@ -1,12 +1,17 @@
-// Provider handles: a slot number and a check value, so a stale or made-up handle is
-// recognised without ever being dereferenced.
+// Provider handles: values looked up in a table of the open ones, never dereferenced, and
+// never given out twice, so a stale or made-up handle is recognised. As many as memory
+// holds: one component that leaks handles does not starve the others in its process.
 #pragma once
 
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <string>
+
 void CspHandlesInit();
 void CspHandlesShutdown();
-// 0 when every slot is taken.
-HCRYPTPROV CspHandleOpen();
+// A new handle for a context of the given key container (null: none); 0 when memory ran out.
+HCRYPTPROV CspHandleOpen(const char* container);
 bool CspHandleClose(HCRYPTPROV provider);
+// The container the handle was opened for; false when the handle is not open.
+bool CspHandleContainer(HCRYPTPROV provider, std::string* container);

@@ -46,7 +46,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 extern "C" BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPSTR, DWORD dwFlags, CspVTable*)
 {
     Log("acquire " + std::to_string(dwFlags));
-    return !Refuse("FAKECSP_ACQUIRE_ERROR") && (*phProv = CspHandleOpen()) ? TRUE : FALSE;
+    return !Refuse("FAKECSP_ACQUIRE_ERROR") && (*phProv = CspHandleOpen(nullptr)) ? TRUE : FALSE;
 }
 
 extern "C" BOOL WINAPI CPReleaseContext(HCRYPTPROV hProv, DWORD)
