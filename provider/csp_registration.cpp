@@ -6,138 +6,182 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include <cstring>
+#include <cwchar>
+#include <new>
+#include <string>
 
 extern HINSTANCE g_module;
 
 namespace {
 
-const char ProviderTypeName[] = "Hardware Random Number Generator";
+const wchar_t ProviderKey[] = L"" HARDWARE_PROVIDER_KEY;
+const wchar_t ProviderTypeKey[] = L"" HARDWARE_PROVIDER_TYPE_KEY;
+const wchar_t ProviderName[] = L"" HARDWARE_PROVIDER_NAME;
+const wchar_t ProviderTypeName[] = L"Hardware Random Number Generator";
+
+// Paths are handled in UTF-16 throughout: the ANSI forms would turn a folder named outside
+// the code page into another, plain path, register that, and report success.
+constexpr DWORD PathSize = 32768;  // the longest path Windows knows, in characters
+using Path = std::wstring;
 
 enum class Holder { Nobody, ThisFile, OtherFile, Unknown };
 
-// A path as Windows tells files apart: full, with long names, compared without case.
-void CanonicalPath(const char* path, char (&out)[MAX_PATH])
+// A path as Windows tells files apart: full, with long names; compared without case.
+Path CanonicalPath(const Path& path)
 {
-    char expanded[MAX_PATH];
-    char full[MAX_PATH];
-    DWORD n = ExpandEnvironmentStringsA(path, expanded, MAX_PATH);
-    const char* from = n > 0 && n <= MAX_PATH ? expanded : path;
-    n = GetFullPathNameA(from, MAX_PATH, full, nullptr);
-    if (n == 0 || n >= MAX_PATH)
-        lstrcpynA(full, from, MAX_PATH);
-    n = GetLongPathNameA(full, out, MAX_PATH);  // fails for a file that does not exist
-    if (n == 0 || n >= MAX_PATH)
-        lstrcpynA(out, full, MAX_PATH);
+    Path expanded(PathSize, L'\0'), full(PathSize, L'\0'), longName(PathSize, L'\0');
+    DWORD n = ExpandEnvironmentStringsW(path.c_str(), expanded.data(), PathSize);
+    expanded.resize(n > 0 && n <= PathSize ? n - 1 : 0);
+    if (expanded.empty())
+        expanded = path;
+    n = GetFullPathNameW(expanded.c_str(), PathSize, full.data(), nullptr);
+    full.resize(n > 0 && n < PathSize ? n : 0);
+    if (full.empty())
+        full = expanded;
+    n = GetLongPathNameW(full.c_str(), longName.data(), PathSize);  // fails for a file that does not exist
+    longName.resize(n > 0 && n < PathSize ? n : 0);
+    return longName.empty() ? full : longName;
+}
+
+bool SamePath(const Path& a, const Path& b)
+{
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 // Either string type: a path may hold environment variables, which CanonicalPath expands.
 constexpr DWORD AnyString = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
 
-LONG ReadValue(HKEY root, const char* key, const char* name, DWORD types, void* out, DWORD size)
+LONG ReadString(HKEY root, const wchar_t* key, const wchar_t* name, Path* value)
 {
-    return RegGetValueA(root, key, name, types, nullptr, out, &size);
+    DWORD size = 0;
+    LONG rc = RegGetValueW(root, key, name, AnyString, nullptr, nullptr, &size);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    value->assign(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(value->size() * sizeof(wchar_t));
+    rc = RegGetValueW(root, key, name, AnyString, nullptr, value->data(), &size);
+    value->resize(rc == ERROR_SUCCESS ? wcslen(value->c_str()) : 0);
+    return rc;
 }
 
 // Who the provider's key names; for Unknown, error says why it could not be read.
-Holder ProviderHolder(const char* modulePath, LONG* error)
+Holder ProviderHolder(const Path& modulePath, LONG* error)
 {
-    char image[MAX_PATH];
-    *error = ReadValue(HKEY_LOCAL_MACHINE, HARDWARE_PROVIDER_KEY, "Image Path", AnyString, image, sizeof image);
+    Path image;
+    *error = ReadString(HKEY_LOCAL_MACHINE, ProviderKey, L"Image Path", &image);
     if (*error == ERROR_FILE_NOT_FOUND)
         return Holder::Nobody;  // no key, or a key that names no file
     if (*error != ERROR_SUCCESS)
         return Holder::Unknown;
-    char registered[MAX_PATH], ours[MAX_PATH];
-    CanonicalPath(image, registered);
-    CanonicalPath(modulePath, ours);
-    return lstrcmpiA(registered, ours) == 0 ? Holder::ThisFile : Holder::OtherFile;
+    return SamePath(CanonicalPath(image), CanonicalPath(modulePath)) ? Holder::ThisFile : Holder::OtherFile;
 }
 
-LONG SetString(HKEY key, const char* name, const char* value)
+LONG SetString(HKEY key, const wchar_t* name, const wchar_t* value)
 {
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                          static_cast<DWORD>(std::strlen(value) + 1));
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                          static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
 }
 
 // Writes a number only where it differs, so registering twice changes nothing.
-LONG EnsureDword(HKEY key, const char* name, DWORD value)
+LONG EnsureDword(HKEY key, const wchar_t* name, DWORD value)
 {
-    DWORD current = 0;
-    if (ReadValue(key, nullptr, name, RRF_RT_REG_DWORD, &current, sizeof current) == ERROR_SUCCESS && current == value)
+    DWORD current = 0, size = sizeof current;
+    if (RegGetValueW(key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &current, &size) == ERROR_SUCCESS &&
+        current == value)
         return ERROR_SUCCESS;
-    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
 // Common start of both entry points: this DLL's path and who holds the provider's name.
-HRESULT LookUp(char (&modulePath)[MAX_PATH], Holder* holder)
+HRESULT LookUp(Path* modulePath, Holder* holder)
 {
-    const DWORD n = GetModuleFileNameA(g_module, modulePath, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
+    modulePath->assign(PathSize, L'\0');
+    const DWORD n = GetModuleFileNameW(g_module, modulePath->data(), PathSize);
+    if (n == 0 || n >= PathSize)
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    modulePath->resize(n);
     LONG error = ERROR_SUCCESS;
-    *holder = ProviderHolder(modulePath, &error);
+    *holder = ProviderHolder(*modulePath, &error);
     if (*holder == Holder::Unknown)
         return HRESULT_FROM_WIN32(error);
     // Another file holds the name: NTE_EXISTS, "Object already exists".
     return *holder == Holder::OtherFile ? NTE_EXISTS : S_OK;
 }
 
-}  // namespace
-
-extern "C" HRESULT WINAPI DllRegisterServer()
+HRESULT Register()
 {
-    char modulePath[MAX_PATH];
+    Path modulePath;
     Holder holder = Holder::Nobody;
-    const HRESULT found = LookUp(modulePath, &holder);
+    const HRESULT found = LookUp(&modulePath, &holder);
     if (FAILED(found))
         return found;
 
     HKEY key = nullptr;
-    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, HARDWARE_PROVIDER_KEY, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ProviderKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
                               nullptr, &key, nullptr);
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
     if (holder == Holder::Nobody)  // the path this file is known by stays as it was written
-        rc = SetString(key, "Image Path", modulePath);
+        rc = SetString(key, L"Image Path", modulePath.c_str());
     if (rc == ERROR_SUCCESS)
-        rc = EnsureDword(key, "Type", HARDWARE_PROVIDER_TYPE);
+        rc = EnsureDword(key, L"Type", HARDWARE_PROVIDER_TYPE);
     if (rc == ERROR_SUCCESS)
-        rc = EnsureDword(key, "SigInFile", 0);
+        rc = EnsureDword(key, L"SigInFile", 0);
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
 
     // The provider type is claimed only when no provider has claimed it.
     DWORD disposition = 0;
-    rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, HARDWARE_PROVIDER_TYPE_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+    rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ProviderTypeKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                          &disposition);
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
     if (disposition == REG_CREATED_NEW_KEY) {
-        rc = SetString(key, "Name", HARDWARE_PROVIDER_NAME);
+        rc = SetString(key, L"Name", ProviderName);
         if (rc == ERROR_SUCCESS)
-            rc = SetString(key, "TypeName", ProviderTypeName);
+            rc = SetString(key, L"TypeName", ProviderTypeName);
     }
     RegCloseKey(key);
     return HRESULT_FROM_WIN32(rc);
 }
 
-extern "C" HRESULT WINAPI DllUnregisterServer()
+HRESULT Unregister()
 {
-    char modulePath[MAX_PATH];
+    Path modulePath;
     Holder holder = Holder::Nobody;
-    const HRESULT found = LookUp(modulePath, &holder);
+    const HRESULT found = LookUp(&modulePath, &holder);
     if (FAILED(found) || holder == Holder::Nobody)
         return found;  // a failure, or nothing of ours to remove
 
-    LONG rc = RegDeleteKeyA(HKEY_LOCAL_MACHINE, HARDWARE_PROVIDER_KEY);
+    LONG rc = RegDeleteKeyW(HKEY_LOCAL_MACHINE, ProviderKey);
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
     // A provider type that names the provider just removed would point at nothing.
-    char name[MAX_PATH];
-    if (ReadValue(HKEY_LOCAL_MACHINE, HARDWARE_PROVIDER_TYPE_KEY, "Name", AnyString, name, sizeof name) == ERROR_SUCCESS &&
-        lstrcmpiA(name, HARDWARE_PROVIDER_NAME) == 0)
-        rc = RegDeleteKeyA(HKEY_LOCAL_MACHINE, HARDWARE_PROVIDER_TYPE_KEY);
+    Path name;
+    if (ReadString(HKEY_LOCAL_MACHINE, ProviderTypeKey, L"Name", &name) == ERROR_SUCCESS &&
+        SamePath(name, ProviderName))
+        rc = RegDeleteKeyW(HKEY_LOCAL_MACHINE, ProviderTypeKey);
     return HRESULT_FROM_WIN32(rc);
+}
+
+}  // namespace
+
+// No exception leaves for regsvr32: running out of memory is reported as such.
+extern "C" HRESULT WINAPI DllRegisterServer()
+{
+    try {
+        return Register();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+extern "C" HRESULT WINAPI DllUnregisterServer()
+{
+    try {
+        return Unregister();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }

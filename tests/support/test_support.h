@@ -14,6 +14,8 @@ inline void RemoveProvider() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, ProviderKey); }
 // A string value under HKEY_LOCAL_MACHINE, or "-" when there is none.
 std::string RegString(const char* key, const char* name);
 // Exit code of a program run to its end, or -1.
-long RunProgram(std::string commandLine);
+long RunProgram(std::wstring commandLine);
+// A text of the ANSI code page in UTF-16.
+std::wstring Wide(const std::string& text);
 // A file's bytes, or "<none>" when it cannot be opened.
 std::string FileBytes(const std::string& path);
