@@ -35,8 +35,7 @@ TEST(Settings, ChecksAcceptExactlyTheValidRangesAndTellTheMinimumFirst)
     }
     // count, asks first, runs
     const std::tuple<int32_t, bool, bool> counts[] = {{INT32_MIN, false, false}, {-5, false, false}, {0, false, false},
-                                                      {1, false, true},          {10000, false, true}, {10001, true, true},
-                                                      {INT32_MAX, true, true}};
+        {1, false, true}, {10000, false, true}, {10001, true, true}, {INT32_MAX, true, true}};
     for (const auto& [count, asks, runs] : counts) {
         EXPECT_EQ(NeedsConfirmation(count), asks) << count;
         EXPECT_EQ(CheckCount(count) == nullptr, runs) << count;
@@ -83,18 +82,11 @@ TEST(OutputText, MatchesTheReferenceForEveryShapeOfSettings)
 
 TEST(OutputText, ReservesWhatTheTextNeedsOrSaysWhyNot)
 {
-    // The box holds at most 2147483631 characters: exactly 715827877 values of three
-    // characters, and 126322566 of seventeen (base 2 with a nine-character delimiter).
+    // The box holds 2147483631 characters: exactly 715827877 values of three, or 126322566 of
+    // seventeen. (What a run may reserve in all shows end to end, where 32-bit Quorvel has less.)
     const std::tuple<int32_t, int32_t, const char*, uint64_t> shapes[] = {
-        {1, 2, "123456789", 18},
-        {10000, 2, "123456789", 170001},
-        {126322566, 2, "123456789", 2147483623},
-        {126322567, 2, "123456789", EOVERFLOW},
-        {715827877, 10, "", 2147483632},
-        {715827878, 10, "", EOVERFLOW},
-        {999999999, 10, ",", EOVERFLOW},
-        {INT32_MAX, 2, "123456789", EOVERFLOW},
-    };
+        {1, 2, "123456789", 18},          {126322566, 2, "123456789", 2147483623}, {126322567, 2, "123456789", EOVERFLOW},
+        {715827877, 10, "", 2147483632}, {715827878, 10, "", EOVERFLOW},          {INT32_MAX, 2, "123456789", EOVERFLOW}};
     for (const auto& [count, base, delimiter, expected] : shapes) {
         GenerationSettings s{count, 0, 255, base, {}};
         SetDelimiter(s, delimiter);
@@ -107,19 +99,6 @@ TEST(OutputText, ReservesWhatTheTextNeedsOrSaysWhyNot)
     for (const std::string& refused : {Build(0, 0, 10, 10, ""), Build(5, 11, 10, 10, ""), Build(5, 0, 256, 10, ""),
                                        Build(5, 0, 10, 1, ""), Build(5, 0, 10, 37, "")})
         EXPECT_EQ(refused, invalid);
-    // A run reserves at most 2147483647 bytes, block and text: 536870911 values of three
-    // characters take 2147483645. A 32-bit process cannot have that much at once.
-    const std::tuple<int32_t, int32_t, int> runs[] = {
-        {536870911, 255, sizeof(void*) == 4 ? ENOMEM : 0}, {536870912, 255, ENOMEM}, {999999999, 10, ENOMEM}};
-    for (const auto& [count, maximum, expected] : runs) {
-        GenerationSettings s{count, 0, maximum, 10, ""};
-        RandomBlock block;
-        OutputText text;
-        errno = 0;
-        const bool reserved = ReserveRunBuffers(s, &block, &text);
-        EXPECT_EQ(reserved ? 0 : errno, expected) << count;
-        EXPECT_EQ(block.count + text.capacity, reserved ? 2147483645u : 0u) << count;
-    }
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <fstream>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -84,306 +84,185 @@ TEST(Registration, AFolderNamedOutsideTheCodePageIsRegisteredByItsOwnName)
 {
     const std::wstring folder = Wide(Beside("")) + L"Provider \u03A9 \u4E2D", dll = folder + L"\\hwrngcsp.dll";
     CreateDirectoryW(folder.c_str(), nullptr);
-    ASSERT_TRUE(CopyFileW(Wide(Beside("hwrngcsp.dll")).c_str(), dll.c_str(), FALSE));
     RemoveProvider();
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, ProviderTypeKey);
+    ASSERT_TRUE(CopyFileW(Wide(Beside("hwrngcsp.dll")).c_str(), dll.c_str(), FALSE));
     const auto image = [] {
         wchar_t path[MAX_PATH] = {};
         DWORD size = sizeof path;
         RegGetValueW(HKEY_LOCAL_MACHINE, Wide(ProviderKey).c_str(), L"Image Path", RRF_RT_REG_SZ, nullptr, path, &size);
         return std::wstring(path);
     };
+    HCRYPTPROV provider = 0;
+    BYTE bytes[16] = {};
     ASSERT_EQ(RunProgram(L"regsvr32.exe /s \"" + dll + L"\""), 0);
     EXPECT_TRUE(image() == dll) << "registered another path";
-    HCRYPTPROV provider = 0;
-    EXPECT_TRUE(CryptAcquireContextW(&provider, nullptr, Wide(TEST_PROVIDER_NAME).c_str(), 22, CRYPT_VERIFYCONTEXT))
-        << std::hex << GetLastError();
-    BYTE bytes[16] = {};
-    EXPECT_TRUE(provider && CryptGenRandom(provider, sizeof bytes, bytes) && CryptReleaseContext(provider, 0));
-    EXPECT_EQ(RunProgram(L"regsvr32.exe /u /s \"" + dll + L"\""), 0);
-    EXPECT_TRUE(image().empty()) << "left registered";
+    EXPECT_TRUE(CryptAcquireContextW(&provider, nullptr, Wide(TEST_PROVIDER_NAME).c_str(), 22, CRYPT_VERIFYCONTEXT) &&
+                CryptGenRandom(provider, sizeof bytes, bytes) && CryptReleaseContext(provider, 0)) << GetLastError();
+    EXPECT_TRUE(RunProgram(L"regsvr32.exe /u /s \"" + dll + L"\"") == 0 && image().empty()) << "left registered";
 }
 
-// Also leaves 1 MiB of its output beside the test for the statistical test.
+// Leaves 1 MiB of its output beside the test for the statistical test.
 TEST(HardwareProvider, FillsExactlyWhatItIsAskedThroughCryptoApi)
 {
     HCRYPTPROV provider = 0;
-    ASSERT_TRUE(RegisterProvider(Beside("hwrngcsp.dll")));
-    ASSERT_TRUE(CryptAcquireContextA(&provider, nullptr, TEST_PROVIDER_NAME, 22, CRYPT_VERIFYCONTEXT));
-    for (DWORD length = 1; length <= 17; ++length) {
-        std::vector<BYTE> buffer(length + 9, 0xEE);
-        ASSERT_TRUE(CryptGenRandom(provider, length, buffer.data() + 1));  // unaligned on purpose
-        EXPECT_EQ(buffer[0] + buffer[length + 1] + buffer.back(), 3 * 0xEE) << "wrote outside " << length;
-    }
-    std::vector<BYTE> large(8 << 20);
-    ASSERT_TRUE(CryptGenRandom(provider, DWORD(large.size()), large.data()) && CryptReleaseContext(provider, 0));
+    std::vector<BYTE> large((8 << 20) + 1, 0xEE);
+    ASSERT_TRUE(RegisterProvider(Beside("hwrngcsp.dll")) &&
+                CryptAcquireContextA(&provider, nullptr, TEST_PROVIDER_NAME, 22, CRYPT_VERIFYCONTEXT));
+    ASSERT_TRUE(CryptGenRandom(provider, DWORD(large.size() - 2), large.data() + 1) && CryptReleaseContext(provider, 0));
+    EXPECT_TRUE(large.front() == 0xEE && large.back() == 0xEE) << "wrote outside";
     const auto zeros = std::count(large.begin(), large.end(), 0);
     EXPECT_TRUE(zeros > 16384 && zeros < 65536) << zeros << " zero bytes in 8 MiB: expected about 32768";
-    std::ofstream(Beside("provider-sample.bin"), std::ios::binary).write((const char*)large.data(), 1 << 20);
+    std::ofstream(Beside("provider-sample.bin"), std::ios::binary).write((const char*)large.data() + 1, 1 << 20);
 }
 
-// The provider's own entry points, called directly as advapi32 calls them, so that its
-// own checks are what answers: handles, flags and the size protocol of CPGetProvParam.
-typedef BOOL(WINAPI* AcquireFn)(HCRYPTPROV*, LPSTR, DWORD, void*);
-typedef BOOL(WINAPI* ReleaseFn)(HCRYPTPROV, DWORD);
-typedef BOOL(WINAPI* GenFn)(HCRYPTPROV, DWORD, BYTE*);
-typedef BOOL(WINAPI* ParamFn)(HCRYPTPROV, DWORD, BYTE*, DWORD*, DWORD);
-struct Entry {
-    HMODULE dll = LoadLibraryA(Beside("hwrngcsp.dll").c_str());
-    template <typename F>
-    F Get(const char* name) const
-    {
-        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
-    }
-    AcquireFn acquire = Get<AcquireFn>("CPAcquireContext");
-    ReleaseFn release = Get<ReleaseFn>("CPReleaseContext");
-    GenFn gen = Get<GenFn>("CPGenRandom");
-    ParamFn param = Get<ParamFn>("CPGetProvParam");
-};
+// The provider's entry points, called directly as advapi32 calls them: its own checks answer.
+const HMODULE Provider = LoadLibraryA(Beside("hwrngcsp.dll").c_str());
+#define ENTRY(name, entry, ...) \
+    const auto name = reinterpret_cast<BOOL(WINAPI*)(__VA_ARGS__)>(reinterpret_cast<void*>(GetProcAddress(Provider, entry)))
+ENTRY(Acquire, "CPAcquireContext", HCRYPTPROV*, LPSTR, DWORD, void*);
+ENTRY(Release, "CPReleaseContext", HCRYPTPROV, DWORD);
+ENTRY(Gen, "CPGenRandom", HCRYPTPROV, DWORD, BYTE*);
+ENTRY(Param, "CPGetProvParam", HCRYPTPROV, DWORD, BYTE*, DWORD*, DWORD);
 
-// A call's result as "TRUE", or "FALSE <last error in hex>".
-std::string Outcome(BOOL ok)
-{
-    char text[32];
-    wsprintfA(text, ok ? "TRUE" : "FALSE 0x%08lX", GetLastError());
-    return text;
-}
-std::string Code(HRESULT code) { return Outcome((SetLastError(DWORD(code)), FALSE)); }
+std::string Outcome(BOOL ok) { return ok ? "TRUE" : "FALSE " + Hex(HRESULT(GetLastError())); }  // and why
+std::string Code(HRESULT code) { return "FALSE " + Hex(code); }
 
-TEST(ProviderEntry, AcquireTakesTheFlagsCryptoApiDocuments)
+TEST(ProviderEntry, AcquireFlagsAndHandlesAreAnsweredAsDocumented)
 {
-    const Entry p;
-    ASSERT_TRUE(p.acquire && p.release && p.gen && p.param);
-    char container[] = "box", empty[] = "";
-    const std::tuple<DWORD, char*, std::string> rows[] = {
-        {0, nullptr, "TRUE"},
-        {CRYPT_VERIFYCONTEXT, nullptr, "TRUE"},
-        {CRYPT_VERIFYCONTEXT, empty, "TRUE"},
+    ASSERT_TRUE(Acquire && Release && Gen && Param);
+    char box[] = "box", empty[] = "";
+    const std::tuple<DWORD, char*, std::string> acquires[] = {
+        {0, nullptr, "TRUE"}, {CRYPT_VERIFYCONTEXT, empty, "TRUE"},
         {CRYPT_VERIFYCONTEXT | CRYPT_SILENT | CRYPT_MACHINE_KEYSET, nullptr, "TRUE"},
-        {CRYPT_VERIFYCONTEXT, container, Code(NTE_BAD_FLAGS)},
-        {CRYPT_NEWKEYSET, nullptr, Code(NTE_EXISTS)},
-        {0x1000, nullptr, Code(NTE_BAD_FLAGS)},
-    };
-    for (const auto& [flags, name, expected] : rows) {
-        HCRYPTPROV handle = 0;
-        const std::string outcome = Outcome(p.acquire(&handle, name, flags, nullptr));
-        EXPECT_EQ(outcome, expected) << "flags 0x" << std::hex << flags;
-        if (outcome == "TRUE") {
-            EXPECT_EQ(Outcome(p.release(handle, 0)), "TRUE");
-        }
+        {CRYPT_VERIFYCONTEXT, box, Code(NTE_BAD_FLAGS)}, {CRYPT_NEWKEYSET, nullptr, Code(NTE_EXISTS)},
+        {0x1000, nullptr, Code(NTE_BAD_FLAGS)}, {CRYPT_DELETEKEYSET, nullptr, "TRUE 0"}};  // no key set, no handle
+    for (const auto& [flags, name, expected] : acquires) {
+        HCRYPTPROV handle = 1;
+        std::string outcome = Outcome(Acquire(&handle, name, flags, nullptr));
+        outcome += flags & CRYPT_DELETEKEYSET ? " " + std::to_string(handle) : "";
+        EXPECT_EQ(outcome, expected) << std::hex << flags;
+        EXPECT_TRUE(outcome != "TRUE" || Release(handle, 0));
     }
-    HCRYPTPROV handle = 1;
-    const std::string deleted = Outcome(p.acquire(&handle, nullptr, CRYPT_DELETEKEYSET, nullptr));
-    EXPECT_EQ(deleted + " " + std::to_string(handle), "TRUE 0") << "nothing to delete, and no handle";
-    EXPECT_EQ(Outcome(p.acquire(nullptr, nullptr, 0, nullptr)), Code(ERROR_INVALID_PARAMETER));
-}
-
-TEST(ProviderEntry, OnlyAnOpenHandleIsServedAndEveryOtherIsRefused)
-{
-    const Entry p;
-    HCRYPTPROV open = 0, stale = 0;
-    ASSERT_TRUE(p.acquire(&stale, nullptr, 0, nullptr) && p.release(stale, 0));
-    ASSERT_TRUE(p.acquire(&open, nullptr, 0, nullptr));  // very likely where the stale one was
-    EXPECT_NE(open, stale) << "a released handle is not given out again as it was";
+    EXPECT_EQ(Outcome(Acquire(nullptr, nullptr, 0, nullptr)), Code(ERROR_INVALID_PARAMETER));
+    HCRYPTPROV stale = 0, open = 0;  // only an open handle is served, not a released or made-up one
+    ASSERT_TRUE(Acquire(&stale, nullptr, 0, nullptr) && Release(stale, 0) && Acquire(&open, nullptr, 0, nullptr));
     BYTE byte = 0;
-    const HCRYPTPROV handles[] = {open, stale, 0, 1, open + 256, open ^ 0xFF, ~open};
-    for (HCRYPTPROV handle : handles) {
+    DWORD size = 0;
+    for (HCRYPTPROV handle : {open, stale, HCRYPTPROV(0), HCRYPTPROV(1), open + 256, open ^ 0xFF, ~open}) {
         const std::string expected = handle == open ? "TRUE" : Code(NTE_BAD_UID);
-        EXPECT_EQ(Outcome(p.gen(handle, 1, &byte)), expected) << handle;
-        DWORD size = 0;
-        EXPECT_EQ(Outcome(p.param(handle, PP_PROVTYPE, nullptr, &size, 0)), expected) << handle;
+        EXPECT_EQ(Outcome(Gen(handle, 1, &byte)), expected) << handle;
+        EXPECT_EQ(Outcome(Param(handle, PP_PROVTYPE, nullptr, &size, 0)), expected) << handle;
     }
-    EXPECT_EQ(Outcome(p.release(open, 0)), "TRUE");
-    EXPECT_EQ(Outcome(p.release(open, 0)), Code(NTE_BAD_UID)) << "released twice";
-    EXPECT_EQ(Outcome(p.gen(open, 1, &byte)), Code(NTE_BAD_UID)) << "used after release";
+    EXPECT_EQ(Outcome(Release(open, 0)), "TRUE");
+    EXPECT_EQ(Outcome(Release(open, 0)), Code(NTE_BAD_UID)) << "released twice";
+    std::set<HCRYPTPROV> handles;  // as many contexts at once as memory holds, all distinct
+    while (handles.size() < 10000 && Acquire(&open, nullptr, 0, nullptr) && handles.insert(open).second) {
+    }
+    EXPECT_EQ(handles.size(), 10000u) << Outcome(FALSE);
+    EXPECT_EQ(std::count_if(handles.begin(), handles.end(), [](HCRYPTPROV h) { return Release(h, 0); }), 10000);
 }
 
-TEST(ProviderEntry, TenThousandContextsAtOnceAreAllDistinct)
-{
-    const Entry p;
-    std::vector<HCRYPTPROV> handles(10000);
-    std::size_t opened = 0;
-    while (opened < handles.size() && p.acquire(&handles[opened], nullptr, 0, nullptr))
-        ++opened;
-    EXPECT_EQ(opened, handles.size()) << Outcome(FALSE);
-    std::vector<HCRYPTPROV> sorted(handles.begin(), handles.begin() + opened);
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << "a handle given out twice";
-    std::size_t released = 0;
-    for (std::size_t i = 0; i < opened; ++i)
-        released += p.release(handles[i], 0);
-    EXPECT_EQ(released, opened);
-}
-
-// The size protocol: a null buffer asks for the size, a short one gets ERROR_MORE_DATA
-// and the size, one large enough gets the value and its size.
+// A null buffer asks for the size; a short one gets ERROR_MORE_DATA, the size and nothing else.
 TEST(ProviderEntry, ParametersFollowTheSizeProtocol)
 {
-    const Entry p;
     HCRYPTPROV handle = 0;
     char container[] = "Quorvel's container";
-    ASSERT_TRUE(p.acquire(&handle, container, 0, nullptr));
-    const std::string name = TEST_PROVIDER_NAME + std::string(1, '\0');
+    ASSERT_TRUE(Acquire(&handle, container, 0, nullptr));
     const DWORD type = 22, hardware = CRYPT_IMPL_HARDWARE;
-    struct Row {
-        DWORD param, flags;
-        std::string value;  // the bytes it answers; "" for a failure
-        HRESULT error;
-    };
-    const Row rows[] = {
-        {PP_NAME, 0, name, 0},
-        {PP_PROVTYPE, 0, std::string(reinterpret_cast<const char*>(&type), 4), 0},
-        {PP_IMPTYPE, 0, std::string(reinterpret_cast<const char*>(&hardware), 4), 0},
-        {PP_CONTAINER, 0, container + std::string(1, '\0'), 0},
-        {PP_UNIQUE_CONTAINER, 0, container + std::string(1, '\0'), 0},
-        {PP_ENUMCONTAINERS, CRYPT_FIRST, "", ERROR_NO_MORE_ITEMS},
-        {PP_ENUMALGS, CRYPT_FIRST, "", ERROR_NO_MORE_ITEMS},
-        {PP_ENUMALGS, 0, "", ERROR_NO_MORE_ITEMS},
-        {PP_ENUMALGS_EX, CRYPT_FIRST, "", ERROR_NO_MORE_ITEMS},
-        {PP_KEYSET_SEC_DESCR, 0, "", NTE_BAD_TYPE},
-        {PP_NAME, 0x10, "", NTE_BAD_FLAGS},
-    };
-    for (const Row& row : rows) {
-        const DWORD size = DWORD(row.value.size());
-        DWORD asked = 12345, shortSize = size - 1, fullSize = size + 8;
-        std::string shortBuffer(size, '#'), full(fullSize, '#');
-        if (row.error) {
-            EXPECT_EQ(Outcome(p.param(handle, row.param, nullptr, &asked, row.flags)), Code(row.error)) << row.param;
+    const auto bytes = [](const void* data, std::size_t size) { return std::string(static_cast<const char*>(data), size); };
+    const std::tuple<DWORD, DWORD, std::string, HRESULT> rows[] = {
+        {PP_NAME, 0, bytes(TEST_PROVIDER_NAME, sizeof TEST_PROVIDER_NAME), 0}, {PP_PROVTYPE, 0, bytes(&type, 4), 0},
+        {PP_IMPTYPE, 0, bytes(&hardware, 4), 0}, {PP_CONTAINER, 0, bytes(container, sizeof container), 0},
+        {PP_ENUMCONTAINERS, CRYPT_FIRST, "", ERROR_NO_MORE_ITEMS}, {PP_ENUMALGS, CRYPT_FIRST, "", ERROR_NO_MORE_ITEMS},
+        {PP_ENUMALGS_EX, CRYPT_FIRST, "", ERROR_NO_MORE_ITEMS},    {PP_KEYSET_SEC_DESCR, 0, "", NTE_BAD_TYPE},
+        {PP_NAME, 0x10, "", NTE_BAD_FLAGS}};
+    for (const auto& [param, flags, value, error] : rows) {
+        DWORD size = 12345;
+        const std::string sized = Outcome(Param(handle, param, nullptr, &size, flags));
+        EXPECT_EQ(sized + " " + std::to_string(size), error ? Code(error) + " 12345" : "TRUE " + std::to_string(value.size())) << param;
+        if (error)
             continue;
-        }
-        const std::string sized = Outcome(p.param(handle, row.param, nullptr, &asked, row.flags));
-        EXPECT_EQ(sized + " " + std::to_string(asked), "TRUE " + std::to_string(size)) << row.param;
-        const std::string cut = Outcome(p.param(handle, row.param, reinterpret_cast<BYTE*>(shortBuffer.data()),
-                                                &shortSize, 0));
-        EXPECT_EQ(cut + " " + std::to_string(shortSize) + " " + shortBuffer,
-                  Code(ERROR_MORE_DATA) + " " + std::to_string(size) + " " + std::string(size, '#'))
-            << row.param << ": nothing written";
-        EXPECT_EQ(Outcome(p.param(handle, row.param, reinterpret_cast<BYTE*>(full.data()), &fullSize, 0)), "TRUE");
-        EXPECT_EQ(full.substr(0, fullSize) + "|" + full.substr(fullSize), row.value + "|" + std::string(8, '#'))
-            << row.param;
+        std::string buffer(value.size() + 8, '#');
+        DWORD small = DWORD(value.size() - 1), large = DWORD(buffer.size());
+        const std::string cut = Outcome(Param(handle, param, reinterpret_cast<BYTE*>(buffer.data()), &small, 0));
+        EXPECT_EQ(cut + " " + std::to_string(small) + buffer,
+                  Code(ERROR_MORE_DATA) + " " + std::to_string(value.size()) + std::string(buffer.size(), '#'));
+        EXPECT_TRUE(Param(handle, param, reinterpret_cast<BYTE*>(buffer.data()), &large, 0));
+        EXPECT_EQ(buffer.substr(0, large) + "|" + buffer.substr(large), value + "|########") << param;
     }
-    EXPECT_EQ(Outcome(p.param(handle, PP_NAME, nullptr, nullptr, 0)), Code(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(Outcome(p.release(handle, 0)), "TRUE");
+    EXPECT_EQ(Outcome(Param(handle, PP_NAME, nullptr, nullptr, 0)), Code(ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(Release(handle, 0));
 }
 
-// One request on a thread of its own.
-struct Request {
-    GenFn gen;
-    HCRYPTPROV provider;
-    BYTE* buffer;
-    DWORD length;
-    BOOL ok = FALSE;
-};
+// Requests on threads of their own. A caller that survives a fault in its buffer, as
+// structured exception handling lets it, is played by a thread that ends at the fault.
+struct Request { HCRYPTPROV provider; BYTE* buffer; DWORD length; BOOL ok = FALSE; };
 DWORD g_faultingThread;
 DWORD WINAPI Serve(void* request)
 {
     Request& r = *static_cast<Request*>(request);
-    r.ok = r.gen(r.provider, r.length, r.buffer);
-    return 1;
+    return r.ok = Gen(r.provider, r.length, r.buffer), 1;
 }
-DWORD WINAPI ServeAndFault(void* request)
-{
-    g_faultingThread = GetCurrentThreadId();
-    return Serve(request);
-}
-// A caller that survives a fault in its buffer, as structured exception handling lets it:
-// here the faulting thread simply ends, exit code 0.
 LONG CALLBACK EndTheFaultingThread(EXCEPTION_POINTERS* e)
 {
     if (e->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && GetCurrentThreadId() == g_faultingThread)
         ExitThread(0);
     return EXCEPTION_CONTINUE_SEARCH;
 }
-
-class CarelessCallers : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(p.gen && p.acquire(&provider, nullptr, CRYPT_VERIFYCONTEXT, nullptr)); }
-    void TearDown() override { p.release(provider, 0); }
-    // The thread's exit code, or 99 when it did not end in time (it is then ended).
-    static DWORD Finish(HANDLE thread)
-    {
-        DWORD code = 99;
-        if (WaitForSingleObject(thread, WaitMs) == WAIT_OBJECT_0)
-            GetExitCodeThread(thread, &code);
-        else
-            TerminateThread(thread, 99);
-        CloseHandle(thread);
-        return code;
-    }
-    const Entry p;
-    HCRYPTPROV provider = 0;
-};
-
-TEST_F(CarelessCallers, ABufferShorterThanItsLengthFaultsAndLeavesTheProviderServingOthers)
+DWORD Finish(HANDLE thread)  // its exit code; 99 when it had to be ended
 {
-    // 100 bytes the caller may write, then a page it may not.
-    BYTE* pages = static_cast<BYTE*>(VirtualAlloc(nullptr, 8192, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    DWORD old = 0;
-    ASSERT_TRUE(pages && VirtualProtect(pages + 4096, 4096, PAGE_NOACCESS, &old));
-    const PVOID handler = AddVectoredExceptionHandler(1, EndTheFaultingThread);
-    Request faulting{p.gen, provider, pages + 4096 - 100, 100000};
-    EXPECT_EQ(Finish(CreateThread(nullptr, 0, ServeAndFault, &faulting, 0, nullptr)), 0u) << "it did not fault";
-    BYTE bytes[16];
-    Request next{p.gen, provider, bytes, sizeof bytes};
-    EXPECT_EQ(Finish(CreateThread(nullptr, 0, Serve, &next, 0, nullptr)), 1u) << "the next request waits for ever";
-    EXPECT_TRUE(next.ok);
-    RemoveVectoredExceptionHandler(handler);
-    VirtualFree(pages, 0, MEM_RELEASE);
+    DWORD code = 99;
+    WaitForSingleObject(thread, WaitMs) == WAIT_OBJECT_0 ? GetExitCodeThread(thread, &code) : TerminateThread(thread, 99);
+    return CloseHandle(thread), code;
 }
 
-TEST_F(CarelessCallers, SmallRequestsAreServedWhileALargeOneRuns)
+TEST(CarelessCallers, ABufferShorterThanItsLengthFaultsAndLeavesTheProviderServingOthers)
 {
+    HCRYPTPROV provider = 0;
+    BYTE* pages = static_cast<BYTE*>(VirtualAlloc(nullptr, 8192, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    DWORD old = 0;  // 100 bytes the caller may write, then a page it may not
+    ASSERT_TRUE(pages && VirtualProtect(pages + 4096, 4096, PAGE_NOACCESS, &old) && Acquire(&provider, nullptr, 0, 0));
+    AddVectoredExceptionHandler(1, EndTheFaultingThread);
+    Request faulting{provider, pages + 4096 - 100, 100000}, next{provider, pages, 16};
+    const HANDLE thread = CreateThread(nullptr, 0, Serve, &faulting, CREATE_SUSPENDED, &g_faultingThread);
+    EXPECT_EQ((ResumeThread(thread), Finish(thread)), 0u) << "it did not fault";
+    EXPECT_TRUE(Finish(CreateThread(nullptr, 0, Serve, &next, 0, nullptr)) == 1 && next.ok) << "the next one waits";
+}
+
+TEST(CarelessCallers, SmallRequestsAreServedWhileALargeOneRuns)
+{
+    HCRYPTPROV provider = 0;
+    ASSERT_TRUE(Acquire(&provider, nullptr, 0, nullptr));
     std::vector<BYTE> large(256 << 20);
-    Request big{p.gen, provider, large.data(), DWORD(large.size())};
+    Request big{provider, large.data(), DWORD(large.size())};
     const HANDLE thread = CreateThread(nullptr, 0, Serve, &big, 0, nullptr);
-    // Under way once its first bytes have arrived.
-    const volatile BYTE* first = large.data();
-    for (int i = 0; i < 2000 && !(first[0] | first[1] | first[2] | first[3] | first[4] | first[5]); ++i)
+    // It fills its buffer in order: begun when its first bytes are there, not done before its last.
+    const auto touched = [&](std::size_t at) { return std::count(&large[at], &large[at] + 8, 0) < 8; };
+    for (int i = 0; i < 2000 && !touched(0); ++i)
         Sleep(1);
     int served = 0;
-    for (int i = 0; i < 20; ++i) {
-        BYTE bytes[16];
-        served += p.gen(provider, sizeof bytes, bytes);
-    }
-    // The large request fills its buffer in order: its last bytes still untouched mean it
-    // is still under way.
-    const volatile BYTE* last = large.data() + large.size() - 8;
-    EXPECT_EQ(last[0] | last[1] | last[2] | last[3] | last[4] | last[5] | last[6] | last[7], 0)
-        << "the small requests waited for the large one";
-    EXPECT_EQ(served, 20);
-    EXPECT_EQ(Finish(thread), 1u);
-    EXPECT_TRUE(big.ok);
+    for (BYTE bytes[16]; served < 20 && Gen(provider, sizeof bytes, bytes);)
+        ++served;
+    EXPECT_FALSE(touched(large.size() - 8)) << "the small requests waited for the large one";
+    EXPECT_TRUE(served == 20 && Finish(thread) == 1 && big.ok);
 }
 
-// After a request, no 8 bytes of its output are left in the provider's data or on the
-// stack where its frames were.
-TEST_F(CarelessCallers, NoOutputIsLeftInTheProvidersMemory)
+// No 8 bytes of a request's output are left in the provider's image or its stack frames.
+TEST(CarelessCallers, NoOutputIsLeftInTheProvidersMemory)
 {
+    HCRYPTPROV provider = 0;
     std::vector<BYTE> output(32);
-    ASSERT_TRUE(p.gen(provider, DWORD(output.size()), output.data()));
-    const auto image = reinterpret_cast<const BYTE*>(p.dll);
-    const auto headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + PIMAGE_DOS_HEADER(p.dll)->e_lfanew);
+    ASSERT_TRUE(Acquire(&provider, nullptr, 0, nullptr) && Gen(provider, DWORD(output.size()), output.data()));
+    const auto image = reinterpret_cast<const BYTE*>(Provider);
+    const auto headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + PIMAGE_DOS_HEADER(Provider)->e_lfanew);
     const BYTE here = 0;
-    MEMORY_BASIC_INFORMATION stack;  // the stack from its lowest address up to this frame
+    MEMORY_BASIC_INFORMATION stack;  // the committed stack up to this frame
     ASSERT_TRUE(VirtualQuery(&here, &stack, sizeof stack));
     const std::pair<const BYTE*, const BYTE*> regions[] = {
-        {image, image + headers->OptionalHeader.SizeOfImage},
-        {static_cast<const BYTE*>(stack.AllocationBase), &here}};
-    for (const auto& [begin, end] : regions) {
-        MEMORY_BASIC_INFORMATION info;
-        for (const BYTE* at = begin; at < end && VirtualQuery(at, &info, sizeof info);
-             at = static_cast<const BYTE*>(info.BaseAddress) + info.RegionSize) {
-            const auto from = std::max(at, static_cast<const BYTE*>(info.BaseAddress));
-            const auto to = std::min(end, static_cast<const BYTE*>(info.BaseAddress) + info.RegionSize);
-            const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                                   PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-            if (info.State != MEM_COMMIT || !(info.Protect & readable) || (info.Protect & PAGE_GUARD))
-                continue;
-            for (std::size_t piece = 0; piece < output.size(); piece += 8)
-                EXPECT_EQ(std::search(from, to, output.begin() + piece, output.begin() + piece + 8), to)
-                    << "output bytes " << piece << " to " << piece + 7 << " at " << static_cast<const void*>(from);
-        }
-    }
+        {image, image + headers->OptionalHeader.SizeOfImage}, {static_cast<const BYTE*>(stack.BaseAddress), &here}};
+    for (const auto& [from, to] : regions)
+        for (std::size_t piece = 0; piece < output.size(); piece += 8)
+            EXPECT_EQ(std::search(from, to, &output[piece], &output[piece] + 8), to) << "output bytes from " << piece;
 }
 
 }  // namespace

@@ -34,17 +34,14 @@ bool Step(void* context, uint32_t* out)
     if (s->tries++ % (s->failFirst + 1) < s->failFirst)
         return false;
     const uint32_t i = s->counter++;
+    if (s->kind == Cycle && i % (s->level / 4) == 0)  // the first level bytes again and again
+        s->state = Script{Good}.state;
     uint32_t good = Splitmix(s), pick = Splitmix(s);
     s->saved = i % 4 ? s->saved : uint64_t{good} << 32 | pick;  // for samples that repeat
     for (int k = 0; s->kind == Biased && k < 32; k += 8)       // about a quarter of the bytes zero
         good &= (pick >> k & 3) ? ~0u : ~(0xFFu << k);
     if (s->kind == StartupChanges && i < RngStartupSamples)  // changes at samples 1 to level, then none
         return *out = 0x13579BDFu + static_cast<uint32_t>(std::min<int>(i, s->level)) * 0x01010101u, true;
-    if (s->kind == Cycle && i >= uint32_t(s->level) / 4) {  // the first level bytes again and again
-        Script replay{Good};
-        for (uint32_t k = 0; k <= i % (s->level / 4); ++k)
-            good = Splitmix(&replay), Splitmix(&replay);
-    }
     const uint32_t samples[] = {good, 0xFFFFFFFFu, 0x12345678u, i % 2 ? 0xAAAA5555u : 0x5555AAAAu,
                                 i / 2 == 7 ? 0 : good, static_cast<uint32_t>(s->saved >> (i % 2 * 32)), good, good, good};
     return *out = samples[s->kind], true;
@@ -78,61 +75,34 @@ TEST(RngCore, EveryKnownFaultIsCaughtAtStartInARequestAndOverManyAndGoodDataPass
     }
 }
 
-// The start-up test at its count of changes among its first samples, and one step past.
-TEST(RngCore, StartUpTestPassesAtItsLimitAndFailsOneStepPast)
+// Each health test at its limit and one step past: the start-up test's count of changes; the
+// proportion test in windows filled a little at a time (as 100 values are) and whole, each
+// starting with 0xA5 and holding it `level` times; cycles longer than the proportion test sees.
+TEST(RngCore, HealthTestsPassAtTheirLimitsAndFailOneStepPast)
 {
     for (int changes : {RngStartupChanges, RngStartupChanges - 1}) {
-        Script script{StartupChanges};
-        script.level = changes;
+        Script script{StartupChanges, 0, changes};
         RngHealth health;
-        EXPECT_EQ(RngOpen(Source(&script), &health),
-                  changes >= RngStartupChanges ? RngStatus::Ok : RngStatus::HealthFailure) << changes;
+        EXPECT_EQ(RngOpen(Source(&script), &health) == RngStatus::Ok, changes == RngStartupChanges) << changes;
     }
-}
-
-// The proportion test at its cut-off and one step past it, in windows filled a little at a
-// time (as requests of the default 100 values do) and whole at once: every 512-byte window
-// starts with 0xA5 and holds it `level` times among otherwise varied bytes.
-TEST(RngCore, ProportionTestPassesAtItsCutOffAndFailsOneStepPast)
-{
     for (uint32_t level : {RngAptCutoff - 1, RngAptCutoff})
-        for (std::size_t piece : {std::size_t{96}, std::size_t{100}, std::size_t{4096}}) {
+        for (std::size_t piece : {96, 100, 4096}) {
             std::vector<uint8_t> bytes(64 * RngAptWindow);
-            for (std::size_t p = 0; p < bytes.size(); ++p) {
-                const std::size_t w = p % RngAptWindow;
+            for (std::size_t p = 0, w = 0; p < bytes.size(); w = ++p % RngAptWindow)
                 bytes[p] = w % 28 == 0 && w / 28 < level ? 0xA5 : static_cast<uint8_t>(w % 0xA5);
-            }
             RngHealth health;
             bool passed = true;
             for (std::size_t at = 0; at < bytes.size() && passed; at += piece)
                 passed = RngProportionPasses(&health, bytes.data() + at, std::min(piece, bytes.size() - at));
             EXPECT_EQ(passed, level < RngAptCutoff) << level << " a window, in pieces of " << piece;
         }
-}
-
-// A generator caught in a cycle longer than the proportion test sees is refused, and none
-// of its output stays with the provider after a request.
-TEST(RngCore, CyclesAreRefusedAndNoOutputStaysInTheState)
-{
     for (int length : {32, 64, 4096}) {
-        Script cycle{Cycle};
-        cycle.level = length;
+        Script cycle{Cycle, 0, length};
         RngHealth health;
         RngStatus status = RngOpen(Source(&cycle), &health);
         for (std::size_t done = 0; done < 64 * 1024 && status == RngStatus::Ok; done += 100)
             status = Generate(&cycle, &health, 100);
         EXPECT_EQ(status, RngStatus::HealthFailure) << "a cycle of " << length << " bytes";
-    }
-    Script good{Good};
-    RngHealth health;
-    ASSERT_EQ(RngOpen(Source(&good), &health), RngStatus::Ok);
-    for (std::size_t length : {8, 100, 4096, 100000}) {
-        std::vector<uint8_t> out(length);
-        ASSERT_EQ(RngGenerate(Source(&good), &health, out.data(), length), RngStatus::Ok);
-        const auto state = reinterpret_cast<const uint8_t*>(&health);
-        for (std::size_t at = 0; at + 8 <= length; at += 8)
-            EXPECT_EQ(std::search(state, state + sizeof health, out.begin() + at, out.begin() + at + 8),
-                      state + sizeof health) << "output bytes " << at << " of " << length << " are in the state";
     }
 }
 

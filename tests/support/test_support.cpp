@@ -46,3 +46,9 @@ std::wstring Wide(const std::string& text)
     wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), int(wide.size())));
     return wide;
 }
+
+std::string Hex(HRESULT code)
+{
+    char text[16];
+    return wsprintfA(text, "0x%08lX", static_cast<unsigned long>(code)), text;
+}

@@ -15,7 +15,7 @@ inline void RemoveProvider() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, ProviderKey); }
 std::string RegString(const char* key, const char* name);
 // Exit code of a program run to its end, or -1.
 long RunProgram(std::wstring commandLine);
-// A text of the ANSI code page in UTF-16.
-std::wstring Wide(const std::string& text);
+std::string Hex(HRESULT code);               // "0x" and eight hex digits
+std::wstring Wide(const std::string& text);  // from the ANSI code page
 // A file's bytes, or "<none>" when it cannot be opened.
 std::string FileBytes(const std::string& path);
