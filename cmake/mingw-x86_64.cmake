@@ -1,15 +1,4 @@
-# Cross build for 64-bit Windows with MinGW-w64; tests run under wine64 in a 64-bit prefix,
-# which also works where the host cannot execute 32-bit x86 code.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-# The -posix flavour: GoogleTest needs std::mutex, which the -win32 flavour lacks.
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# 64-bit Windows; its tests run under wine64 in a 64-bit prefix, which also works where
+# the host cannot execute 32-bit x86 code.
+set(MINGW_TARGET x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
