@@ -68,20 +68,12 @@ const RngSource& HardwareSource()
     return source;
 }
 
-// Overwrites a copy of output, in a way the compiler may not leave out.
-void Wipe(void* data, std::size_t length)
-{
-    volatile BYTE* bytes = static_cast<volatile BYTE*>(data);
-    for (std::size_t i = 0; i < length; ++i)
-        bytes[i] = 0;
-}
-
 // Overwrites the stack where the generator's frames were, with whatever samples the
 // compiler kept there; called from the same depth as the generator.
 __attribute__((noinline)) void WipeGeneratorFrames()
 {
     BYTE frames[1024];
-    Wipe(frames, sizeof frames);
+    RngWipe(frames, sizeof frames);
 }
 
 DWORD ErrorFor(RngStatus status)
@@ -198,7 +190,7 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
             done += n;
         }
     }
-    Wipe(chunk, sizeof chunk);
+    RngWipe(chunk, sizeof chunk);
     WipeGeneratorFrames();
     if (status != RngStatus::Ok) {
         std::memset(pbBuffer, 0, dwLen);  // nothing of a failed request is given out

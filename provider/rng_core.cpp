@@ -15,14 +15,6 @@ bool Step(const RngSource& source, uint32_t* sample)
     return false;
 }
 
-// Overwrites scratch that held output, in a way the compiler may not leave out.
-void Wipe(void* data, std::size_t length)
-{
-    volatile uint8_t* bytes = static_cast<volatile uint8_t*>(data);
-    for (std::size_t i = 0; i < length; ++i)
-        bytes[i] = 0;
-}
-
 bool Sample(const RngSource& source, uint64_t* sample)
 {
     uint32_t low = 0, high = 0;
@@ -42,11 +34,11 @@ bool SamplePasses(const RngHealth& health, uint64_t previous, uint64_t sample)
 
 // Draws a sample that is never given out and that follows `previous` in the hardware's
 // stream: the next reference, or the sample the next request's first is compared with.
-RngStatus TestSample(const RngSource& source, RngHealth* health, uint64_t previous, uint64_t* sample)
+RngStatus TestSample(const RngSource& source, const RngHealth& health, uint64_t previous, uint64_t* sample)
 {
     if (!Sample(source, sample))
         return RngStatus::NotReady;
-    return SamplePasses(*health, previous, *sample) ? RngStatus::Ok : RngStatus::HealthFailure;
+    return SamplePasses(health, previous, *sample) ? RngStatus::Ok : RngStatus::HealthFailure;
 }
 
 RngStatus Fail(RngHealth* health, RngStatus status, uint8_t* out, std::size_t length)
@@ -63,6 +55,13 @@ RngStatus Fail(RngHealth* health, RngStatus status, uint8_t* out, std::size_t le
 }
 
 }  // namespace
+
+void RngWipe(void* data, std::size_t length)
+{
+    volatile uint8_t* bytes = static_cast<volatile uint8_t*>(data);
+    for (std::size_t i = 0; i < length; ++i)
+        bytes[i] = 0;
+}
 
 // Whole windows in a tight loop the compiler can vectorise; partial ones byte by byte.
 // Only reached once the hardware generator is known present, and every processor with
@@ -105,7 +104,7 @@ RngStatus RngGenerate(const RngSource& source, RngHealth* health, uint8_t* out, 
     RngStatus status = RngStatus::Ok;
     // The sample before this request's first: drawn now if no request came before.
     uint64_t previous = health->previous;
-    if (!health->havePrevious && (status = TestSample(source, health, ~previous, &previous)) != RngStatus::Ok)
+    if (!health->havePrevious && (status = TestSample(source, *health, ~previous, &previous)) != RngStatus::Ok)
         return Fail(health, status, out, length);
     uint8_t bytes[8];
     // The proportion test runs a chunk at a time, while the chunk is still in cache.
@@ -117,7 +116,7 @@ RngStatus RngGenerate(const RngSource& source, RngHealth* health, uint8_t* out, 
         while (done < chunkEnd) {
             if (health->sinceReference >= RngCycleWindow) {
                 uint64_t reference = 0;
-                if ((status = TestSample(source, health, previous, &reference)) != RngStatus::Ok)
+                if ((status = TestSample(source, *health, previous, &reference)) != RngStatus::Ok)
                     break;
                 health->reference = previous = reference;
                 health->sinceReference = 0;
@@ -146,9 +145,9 @@ RngStatus RngGenerate(const RngSource& source, RngHealth* health, uint8_t* out, 
     // last, so that the state keeps nothing that was given out.
     uint64_t next = 0;
     if (status == RngStatus::Ok)
-        status = TestSample(source, health, previous, &next);
-    Wipe(bytes, sizeof bytes);
-    Wipe(&previous, sizeof previous);
+        status = TestSample(source, *health, previous, &next);
+    RngWipe(bytes, sizeof bytes);
+    RngWipe(&previous, sizeof previous);
     if (status != RngStatus::Ok)
         return Fail(health, status, out, length);
     health->previous = next;
@@ -179,7 +178,7 @@ RngStatus RngOpen(const RngSource& source, RngHealth* health)
         return Fail(health, RngStatus::HealthFailure, nullptr, 0);
     uint8_t scratch[RngStartupBytes];
     const RngStatus status = RngGenerate(source, health, scratch, sizeof scratch);
-    Wipe(scratch, sizeof scratch);
+    RngWipe(scratch, sizeof scratch);
     health->started = status == RngStatus::Ok;
     return status;
 }

@@ -58,6 +58,9 @@ struct RngHealth {
 // not yet full over to the next call. False when a window's first byte recurs too often.
 bool RngProportionPasses(RngHealth* health, const uint8_t* bytes, std::size_t length);
 
+// Overwrites a copy of output, in a way the compiler may not leave out.
+void RngWipe(void* data, std::size_t length);
+
 // Checks that the generator exists and, the first time, that it passes the start-up test.
 RngStatus RngOpen(const RngSource& source, RngHealth* health);
 
