@@ -11,11 +11,8 @@ inline constexpr char ProviderTypeKey[] = "Software\\Microsoft\\Cryptography\\De
 // Registers image as the provider, as regsvr32 would; RemoveProvider deletes the key.
 bool RegisterProvider(const std::string& image, DWORD type = 22);
 inline void RemoveProvider() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, ProviderKey); }
-// A string value under HKEY_LOCAL_MACHINE, or "-" when there is none.
-std::string RegString(const char* key, const char* name);
-// Exit code of a program run to its end, or -1.
-long RunProgram(std::wstring commandLine);
-std::string Hex(HRESULT code);               // "0x" and eight hex digits
-std::wstring Wide(const std::string& text);  // from the ANSI code page
-// A file's bytes, or "<none>" when it cannot be opened.
-std::string FileBytes(const std::string& path);
+std::string RegString(const char* key, const char* name);  // under HKEY_LOCAL_MACHINE, or "-"
+long RunProgram(std::wstring commandLine);                 // its exit code once it ends, or -1
+std::string Hex(HRESULT code);                             // "0x" and eight hex digits
+std::wstring Wide(const std::string& text);                // from the ANSI code page
+std::string FileBytes(const std::string& path);            // or "<none>" when it cannot be opened
