@@ -67,10 +67,9 @@ bool CspHandleContainer(HCRYPTPROV provider, std::string* container)
     try {
         if (g_open) {
             const auto found = g_open->find(provider);
-            if (found != g_open->end()) {
+            open = found != g_open->end();
+            if (open && container)
                 *container = found->second;
-                open = true;
-            }
         }
     } catch (const std::bad_alloc&) {
         open = false;
@@ -81,10 +80,7 @@ bool CspHandleContainer(HCRYPTPROV provider, std::string* container)
 
 bool CspHandleIsValid(HCRYPTPROV provider)
 {
-    EnterCriticalSection(&g_lock);
-    const bool open = g_open && g_open->count(provider) == 1;
-    LeaveCriticalSection(&g_lock);
-    return open;
+    return CspHandleContainer(provider, nullptr);
 }
 
 BOOL CspFail(DWORD error)

@@ -13,5 +13,5 @@ void CspHandlesShutdown();
 // A new handle for a context of the given key container (null: none); 0 when memory ran out.
 HCRYPTPROV CspHandleOpen(const char* container);
 bool CspHandleClose(HCRYPTPROV provider);
-// The container the handle was opened for; false when the handle is not open.
+// Whether the handle is open, and the container it was opened for (container may be null).
 bool CspHandleContainer(HCRYPTPROV provider, std::string* container);
