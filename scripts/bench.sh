@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Prints the benchmark figures: the text builder natively (next to GNU shuf), the
-# provider against raw RDRAND32 under Wine, and Generate end to end against the output
-# box's floor under Wine. Nothing here passes or fails on time.
+# provider against raw RDRAND32 under Wine, and Generate end to end under Wine for each
+# delimiter shape against line feeds. Nothing here passes or fails on time.
 #   bash scripts/bench.sh [--quick]
-#   --quick leaves out one call of 10^4 values without a delimiter, which takes minutes.
+#   --quick times each Generate case once instead of taking the median of three.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -39,5 +39,5 @@ echo
 echo "=== hardware provider through FillRandomBytes against raw RDRAND32 ($build, under Wine)"
 wine $build/bin/provider_bench.exe </dev/null
 echo
-echo "=== Generate end to end, values 0-255 in base 10, against one WM_SETTEXT of the same text ($build, under Wine)"
+echo "=== Generate end to end, values 0-255 (base 10 unless named), against line feeds in the same run ($build, under Wine)"
 wine $build/bin/generate_bench.exe "$@" </dev/null
