@@ -44,12 +44,18 @@ struct {
     int end;       // where it ended the last line it was asked to end
 } breaking;
 
+// The first n characters of s, ASCII, as the box holds them.
+void Widen(const char* s, int n, WCHAR* wide)
+{
+    std::transform(s, s + n, wide, [](char c) { return static_cast<WCHAR>(static_cast<unsigned char>(c)); });
+}
+
 // Where the system lets a line break (before s[i] where fSoftBreak) and where it sees white
 // space, for the first n characters of s, n <= MaxLine + 1.
 bool Analyse(const char* s, int n, SCRIPT_LOGATTR* attributes)
 {
     WCHAR wide[MaxLine + 1];
-    std::transform(s, s + n, wide, [](char c) { return static_cast<WCHAR>(static_cast<unsigned char>(c)); });
+    Widen(s, n, wide);
     SCRIPT_ANALYSIS analysis = {};
     return n > 0 && SUCCEEDED(ScriptBreak(wide, n, &analysis, attributes));
 }
@@ -64,7 +70,7 @@ int Fitting(const char* s, int n)
     const HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageA(breaking.box, WM_GETFONT, 0, 0));
     const HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
     WCHAR wide[MaxLine];
-    std::transform(s, s + n, wide, [](char c) { return static_cast<WCHAR>(static_cast<unsigned char>(c)); });
+    Widen(s, n, wide);
     SCRIPT_TABDEF tabs = {0, 0, nullptr, 0};
     SCRIPT_STRING_ANALYSIS line = nullptr;
     int fit = n, widths[MaxLine];
