@@ -30,11 +30,14 @@ bool RunningOnWine()
     return wine;
 }
 
-// Printable ASCII and tabs, one byte per character in every code page: the box's text and the
-// copies the break procedure is given then index alike.
-bool PrintableAscii(const char* text, std::size_t length)
+// Text the break procedure can serve: one byte a character in the ANSI code page, so that the
+// box's text and the copies the procedure is given index alike, and no control character but
+// tabs. (Text with line feeds is laid out quickly by the box alone.)
+bool Breakable(const char* text, std::size_t length)
 {
-    return std::all_of(text, text + length, [](char c) { return (c >= ' ' && c <= '~') || c == '\t'; });
+    CPINFO codePage = {};
+    return GetCPInfo(CP_ACP, &codePage) && codePage.MaxCharSize == 1 &&
+           std::all_of(text, text + length, [](char c) { return static_cast<unsigned char>(c) >= ' ' || c == '\t'; });
 }
 
 // A word-break procedure is given no window: what it knows of the output box it serves.
@@ -44,10 +47,10 @@ struct {
     int end;       // where it ended the last line it was asked to end
 } breaking;
 
-// The first n characters of s, ASCII, as the box holds them.
+// The first n characters of s as the box holds them.
 void Widen(const char* s, int n, WCHAR* wide)
 {
-    std::transform(s, s + n, wide, [](char c) { return static_cast<WCHAR>(static_cast<unsigned char>(c)); });
+    MultiByteToWideChar(CP_ACP, 0, s, n, wide, n);
 }
 
 // Where the system lets a line break (before s[i] where fSoftBreak) and where it sees white
@@ -173,11 +176,11 @@ void ShowOutput(HWND dialog, const char* text)
     const std::size_t length = std::strlen(text);
     if (RunningOnWine()) {
         // Changing the procedure lays the whole text out again: do it while the box is empty.
-        const bool printable = PrintableAscii(text, length);
+        const bool breakable = Breakable(text, length);
         SetWindowTextA(box, "");
-        SendMessageA(box, EM_SETWORDBREAKPROC, 0, printable ? reinterpret_cast<LPARAM>(BreakLines) : 0);
-        breaking = {box, printable, 0};
-        if (printable && length > PieceSize)
+        SendMessageA(box, EM_SETWORDBREAKPROC, 0, breakable ? reinterpret_cast<LPARAM>(BreakLines) : 0);
+        breaking = {box, breakable, 0};
+        if (breakable && length > PieceSize)
             AppendInPieces(box, text, length);
         else
             SetWindowTextA(box, text);

@@ -1,5 +1,5 @@
 // The output box as Quorvel fills it, against one given the text in one WM_SETTEXT: the same text and
-// state; a printable text wrapped soundly (also after a WM_SIZE), any other text as one call wraps it.
+// state; a text without line feeds wrapped soundly (also after a WM_SIZE), one with them as one call has it.
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -66,7 +66,7 @@ const std::vector<const char*> Shapes[] = {
     {"1500", "255", ",", "8", "sound"},   {"1500", "255", "-", "8", "sound"},   {"1500", "1", "-", "0", "sound"},
     {"1500", "255", "; ", "14", "sound"}, {"1500", "255", " ", "34", "sound"},  {"1500", "255", "", "8", "sound"},
     {"1500", "255", "", "14", "sound"},   {"1500", "255", "|", "34", "sound"},  {"40", "255", " ", "8", "sound"},
-    {"1500", "255", "\t", "8", "sound"}, {"150", "255", "\n", "8", "one call"}, {"600", "255", "\xA7", "8", "one call"}};
+    {"1500", "255", "\t", "8", "sound"}, {"150", "255", "\n", "8", "one call"}, {"1500", "255", "\xA7", "8", "sound"}};
 
 class OutputBox : public ::testing::TestWithParam<std::vector<const char*>> {};
 
