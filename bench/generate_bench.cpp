@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ const Shape Shapes[] = {
     {"line feeds", "\n", 8}, {"CR LF", "\r\n", 8}, {"no delimiter", "", 8}, {"base 16, none", "", 14}, {"space", " ", 8},
     {"\", \"", ", ", 8},     {"\"-\"", "-", 8},     {"base 36, space", " ", 34}, {"tab", "\t", 8},
 };
+const int Counts[] = {1000, 10000, 100000};
 
 double Measure(int count, const Shape& shape)
 {
@@ -60,16 +62,15 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("%-16s", "seconds (x LF)");
-    for (int count : {1000, 10000, 100000})
+    for (int count : Counts)
         std::printf(" %17d", count);
     std::printf("\n");
     std::vector<double> lineFeeds;
     for (const Shape& shape : Shapes) {
         std::printf("%-16s", shape.name);
-        for (std::size_t column = 0; column < 3; ++column) {
-            const int count = column == 0 ? 1000 : column == 1 ? 10000 : 100000;
-            const double seconds = Median(count, shape, repeats);
-            if (lineFeeds.size() < 3)
+        for (std::size_t column = 0; column < std::size(Counts); ++column) {
+            const double seconds = Median(Counts[column], shape, repeats);
+            if (lineFeeds.size() < std::size(Counts))
                 lineFeeds.push_back(seconds);
             std::printf(" %8.3f (x%5.2f)", seconds, seconds / lineFeeds[column]);
             std::fflush(stdout);
