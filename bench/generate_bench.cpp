@@ -1,15 +1,19 @@
 // Generate under Wine, from the click until the dialog is done, for values 0 to 255 in the
-// shapes people ask for, against line feeds measured in the same run. Prints seconds and
-// ratios (medians of 3); asserts nothing.
-//   generate_bench [--quick]   --quick measures each once
+// shapes people ask for, against line feeds measured in the same run; and the line-feed run
+// against a bare WM_SETTEXT of a text of that shape on the same box, in a fresh process as
+// Quorvel's is: the floor under it. Prints seconds and ratios (medians of 3 up to 10^5 values, single runs
+// above); asserts nothing.
+//   generate_bench [--quick] [--large]
+//   --quick measures each once; --large adds 10^7 values.
 #include "driver.h"
 #include "test_support.h"
 #include "bench_clock.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -21,10 +25,10 @@ struct Shape {
     int baseItem;  // the base list's top item: 8 is base 10
 };
 const Shape Shapes[] = {
-    {"line feeds", "\n", 8}, {"CR LF", "\r\n", 8}, {"no delimiter", "", 8}, {"base 16, none", "", 14}, {"space", " ", 8},
-    {"\", \"", ", ", 8},     {"\"-\"", "-", 8},     {"base 36, space", " ", 34}, {"tab", "\t", 8},
+    {"line feeds", "\n", 8}, {"CR LF", "\r\n", 8},  {"no delimiter", "", 8}, {"base 16, none", "", 14},
+    {"space", " ", 8},       {"\", \"", ", ", 8},   {"\"-\"", "-", 8},       {"base 36, space", " ", 34},
+    {"tab", "\t", 8},
 };
-const int Counts[] = {1000, 10000, 100000};
 
 double Measure(int count, const Shape& shape)
 {
@@ -37,46 +41,125 @@ double Measure(int count, const Shape& shape)
     SendDlgItemMessageA(app.dialog, IDC_BASE_LIST, LB_SETTOPINDEX, shape.baseItem, 0);
     const double start = Now();
     // A warning above 10000 values is answered at once and counted in.
-    Press(app, IDOK, count > 10000 ? std::vector<int>{IDOK} : std::vector<int>{});
+    const std::vector<std::string> boxes = Press(app, IDOK, count > 10000 ? std::vector<int>{IDOK} : std::vector<int>{});
     const double seconds = Now() - start;
+    const bool shown = Field(app, IDC_STATUS) == "Ready" && !Field(app, IDC_ELAPSED).empty();
     Stop(&app);
-    return seconds;
+    return shown && boxes.size() == (count > 10000 ? 1u : 0u) ? seconds : -1;
 }
 
-double Median(int count, const Shape& shape, int repeats)
+INT_PTR CALLBACK Quiet(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+
+// One WM_SETTEXT of count random values 0 to 255, one a line, on the output box of a dialog
+// made from Quorvel's template in a fresh process, as Quorvel's own is: the least the
+// line-feed run can cost. Prints the seconds.
+int BareSetText(int count)
+{
+    std::mt19937 random(count);
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += (i ? "\n" : "") + std::to_string(random() % 256);
+    const HMODULE exe = LoadLibraryExA(Beside("Quorvel.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const HWND dialog = CreateDialogParamA(exe, MAKEINTRESOURCEA(IDD_MAIN), nullptr, Quiet, 0);
+    ShowWindow(dialog, SW_SHOW);
+    UpdateWindow(dialog);
+    const double start = Now();
+    SetDlgItemTextA(dialog, IDC_OUTPUT, text.c_str());
+    std::printf("%.6f\n", Now() - start);
+    return 0;
+}
+
+// BareSetText in a process of its own; -1 where it gave no figure.
+double BareSetTextApart(int count)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    if (!CreatePipe(&read, &write, &inherit, 0))
+        return -1;
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = write;
+    PROCESS_INFORMATION process = {};
+    std::string line = "\"" + Beside("generate_bench.exe") + "\" --bare-settext " + std::to_string(count);
+    const bool started =
+        CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    CloseHandle(write);
+    char figure[64] = {};
+    DWORD got = 0;
+    if (started) {
+        ReadFile(read, figure, sizeof figure - 1, &got, nullptr);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(read);
+    return got > 0 ? std::atof(figure) : -1;
+}
+
+template <typename Run>
+double Median(int repeats, Run run)
 {
     std::vector<double> all;
     for (int i = 0; i < repeats; ++i)
-        all.push_back(Measure(count, shape));
+        all.push_back(run());
     std::sort(all.begin(), all.end());
     return all[all.size() / 2];
+}
+
+void PrintCell(double seconds, double against)
+{
+    if (seconds < 0)
+        std::printf(" %17s", "failed");
+    else
+        std::printf(" %8.3f (x%5.2f)", seconds, seconds / against);
+    std::fflush(stdout);
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const int repeats = argc > 1 && std::strcmp(argv[1], "--quick") == 0 ? 1 : 3;
+    if (argc == 3 && std::strcmp(argv[1], "--bare-settext") == 0)
+        return BareSetText(std::atoi(argv[2]));
+    bool quick = false, large = false;
+    for (int i = 1; i < argc; ++i) {
+        quick = quick || std::strcmp(argv[i], "--quick") == 0;
+        large = large || std::strcmp(argv[i], "--large") == 0;
+    }
+    std::vector<int> counts = {1000, 10000, 100000, 1000000};
+    if (large)
+        counts.push_back(10000000);
+    const auto repeats = [&](int count) { return quick || count > 100000 ? 1 : 3; };
     if (!RegisterProvider(Beside("hwrngcsp.dll"))) {
         std::printf("could not register the provider\n");
         return 1;
     }
     std::printf("%-16s", "seconds (x LF)");
-    for (int count : Counts)
+    for (int count : counts)
         std::printf(" %17d", count);
     std::printf("\n");
     std::vector<double> lineFeeds;
     for (const Shape& shape : Shapes) {
         std::printf("%-16s", shape.name);
-        for (std::size_t column = 0; column < std::size(Counts); ++column) {
-            const double seconds = Median(Counts[column], shape, repeats);
-            if (lineFeeds.size() < std::size(Counts))
+        for (std::size_t column = 0; column < counts.size(); ++column) {
+            const int count = counts[column];
+            const double seconds = Median(repeats(count), [&] { return Measure(count, shape); });
+            if (lineFeeds.size() < counts.size())
                 lineFeeds.push_back(seconds);
-            std::printf(" %8.3f (x%5.2f)", seconds, seconds / lineFeeds[column]);
-            std::fflush(stdout);
+            PrintCell(seconds, lineFeeds[column]);
         }
         std::printf("\n");
     }
+    std::printf("%-16s", "LF: bare SETTEXT");
+    for (std::size_t column = 0; column < counts.size(); ++column) {
+        const int count = counts[column];
+        const double bare = Median(repeats(count), [&] { return BareSetTextApart(count); });
+        std::printf(" %8.3f (LF/%4.2f)", bare, lineFeeds[column] / bare);
+        std::fflush(stdout);
+    }
+    std::printf("\n(x LF: the time against line feeds in the same run; LF/: the line-feed run against the bare call)\n");
     RemoveProvider();
     return 0;
 }

@@ -2,8 +2,11 @@
 # Prints the benchmark figures: the text builder natively (next to GNU shuf), the
 # provider against raw RDRAND32 under Wine, and Generate end to end under Wine for each
 # delimiter shape against line feeds. Nothing here passes or fails on time.
-#   bash scripts/bench.sh [--quick]
-#   --quick times each Generate case once instead of taking the median of three.
+#   bash scripts/bench.sh [--quick] [--large] [--default-fonts]
+#   --quick times each Generate case once instead of taking the median of three (counts up
+#   to 10^5; larger ones are always timed once); --large adds 10^7 values; --default-fonts
+#   runs Generate in a prefix without Wine's own fonts, as a default prefix of Debian's Wine
+#   is, whose dialogs fall back to another face.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -30,14 +33,23 @@ taskset -c 0 shuf -r -i 0-10 -n 10000000 >/dev/null
 end=$(date +%s.%N)
 awk -v s="$start" -v e="$end" 'BEGIN { printf "GNU shuf -r -i 0-10 -n 10000000: %.1f million values per second\n", 10 / (e - s) }'
 
+prefix=$root/$build/wineprefix bench_args=()
+for arg in "$@"; do
+  case $arg in
+    --default-fonts) prefix=$root/$build/wineprefix-default-fonts; export WINE_SESSION_DEFAULT_FONTS=1 ;;
+    --quick|--large) bench_args+=("$arg") ;;
+    *) echo "bench.sh: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
+
 trap wine_session_stop EXIT
 trap 'exit 130' INT TERM HUP
 unset DISPLAY
-wine_session_start "$root/$build/wineprefix" $session >/dev/null
+wine_session_start "$prefix" $session >/dev/null
 wine_session_hold_desktop $build/bin/quorvel_show.exe hold
 echo
 echo "=== hardware provider through FillRandomBytes against raw RDRAND32 ($build, under Wine)"
 wine $build/bin/provider_bench.exe </dev/null
 echo
-echo "=== Generate end to end, values 0-255 (base 10 unless named), against line feeds in the same run ($build, under Wine)"
-wine $build/bin/generate_bench.exe "$@" </dev/null
+echo "=== Generate end to end, values 0-255 (base 10 unless named), against line feeds in the same run ($build, under Wine${WINE_SESSION_DEFAULT_FONTS:+, no Wine fonts in the prefix})"
+wine $build/bin/generate_bench.exe "${bench_args[@]}" </dev/null

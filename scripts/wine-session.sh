@@ -59,8 +59,9 @@ wine_prefix_create() {  # <prefix> <arch>
   fi
   rm -f "$log"
   # Wine's own fonts, "MS Sans Serif" among them: this Wine build does not look where
-  # Debian installs them, and without them dialogs fall back to a wider face.
-  if [ -d /usr/share/wine/fonts ]; then
+  # Debian installs them, and without them dialogs fall back to a wider face. Left out
+  # where WINE_SESSION_DEFAULT_FONTS is set, to measure what a default prefix shows.
+  if [ -d /usr/share/wine/fonts ] && [ -z "${WINE_SESSION_DEFAULT_FONTS:-}" ]; then
     mkdir -p "$prefix/drive_c/windows/Fonts" && cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
   fi
   WINEPREFIX=$(realpath -m "$prefix") wineserver -w

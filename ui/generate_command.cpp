@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -81,6 +82,28 @@ bool WriteOutputFile(const char* path, const FileImage& image)
     return ok;
 }
 
+// The dialog painted whole, with no remains of the warning and "Processing..." in its status,
+// and put on the screen (where the system shows what was painted only when the program
+// looks at its queue) before the long part of a large run, which takes no messages.
+void ShowBeforeTheLongPart(HWND dialog)
+{
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    MSG none;
+    PeekMessageA(&none, nullptr, WM_NULL, WM_NULL, PM_NOREMOVE | PM_NOYIELD);
+}
+
+// The run's numbers are too many for the output box to show: say so, and where they are.
+void ReportBoxError(HWND dialog, std::size_t count, const char* path, bool written)
+{
+    char reason[ErrorTextSize];
+    DescribeLastError(reason);
+    char text[PathBufferSize + ErrorTextSize + 160];
+    std::snprintf(text, sizeof text, "The output box cannot show these %zu numbers:\n%s\n\n%s%s", count, reason,
+                  written ? "They were written to the output file:\n" : "Choose an output file to keep them.",
+                  written ? path : "");
+    ShowError(dialog, text);
+}
+
 void ReportFileError(HWND dialog, const char* path)
 {
     char reason[ErrorTextSize];
@@ -108,6 +131,7 @@ void OnGenerate(HWND dialog, MainDialogState& state)
             SetDlgItemTextA(dialog, IDC_ELAPSED, "Cancelled");
             return;
         }
+        ShowBeforeTheLongPart(dialog);
     }
     // A count below 1 has nothing to generate, and a maximum below the minimum has no
     // mapping: both are refused rather than run.
@@ -134,11 +158,15 @@ void OnGenerate(HWND dialog, MainDialogState& state)
     }
 
     const std::time_t start = std::time(nullptr);
-    bool fileFailed = false;
-    DWORD fileError = ERROR_SUCCESS;
+    bool fileFailed = false, boxFailed = false;
+    DWORD fileError = ERROR_SUCCESS, boxError = ERROR_SUCCESS;
     if (FillRandomBytes(static_cast<DWORD>(block.count), block.bytes.get())) {
         BuildOutputText(settings, block, &text);
-        ShowOutput(dialog, text.text.get());
+        // Where the box cannot take the text, the run still stands and the file is written.
+        if (!ShowOutput(dialog, text.text.get(), text.length)) {
+            boxFailed = true;
+            boxError = GetLastError();
+        }
         state.recordedLength = RecordedLength(text);
         GetDlgItemTextA(dialog, IDC_OUTPUT_PATH, state.pathBuffer, PathBufferSize);
         if (state.pathBuffer[0] != '\0' && !WriteOutputFile(state.pathBuffer, OutputFileImage(text))) {
@@ -148,7 +176,7 @@ void OnGenerate(HWND dialog, MainDialogState& state)
     } else {
         char errorText[ErrorTextSize];
         DescribeLastError(errorText);
-        ShowOutput(dialog, errorText);
+        ShowOutput(dialog, errorText, std::strlen(errorText));
     }
     const std::time_t end = std::time(nullptr);
 
@@ -159,6 +187,10 @@ void OnGenerate(HWND dialog, MainDialogState& state)
     SetCursor(LoadCursorA(nullptr, IDC_ARROW));
 
     // Told after the run, so the time shown is the run's and not the reader's.
+    if (boxFailed) {
+        SetLastError(boxError);
+        ReportBoxError(dialog, block.count, state.pathBuffer, state.pathBuffer[0] != '\0' && !fileFailed);
+    }
     if (fileFailed) {
         SetLastError(fileError);
         ReportFileError(dialog, state.pathBuffer);

@@ -29,5 +29,6 @@ void OnExit(HWND dialog, MainDialogState& state);
 // A modal box captioned "ERROR" with an OK button.
 void ShowError(HWND dialog, const char* text);
 
-// Puts a run's text, or the random source's error text, into the output box.
-void ShowOutput(HWND dialog, const char* text);
+// Puts a run's text, or the random source's error text, into the output box. False, with
+// the box empty and the last-error code saying why, where the box cannot take it.
+bool ShowOutput(HWND dialog, const char* text, std::size_t length);

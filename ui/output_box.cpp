@@ -1,10 +1,15 @@
-// How a text reaches the output box. Everywhere in one call, except under Wine. Wine's edit
-// control lays out each wrapped line by analysing the whole rest of its paragraph, so a long
-// text without line feeds takes it minutes; and it guesses where a line ends from that
-// paragraph's average width, then breaks short of the box's edge or, where no space offers a
-// break, past it. Under Wine the box therefore gets a word-break procedure that puts every
-// line's end where the next word no longer fits, and a long text is appended piece by piece,
-// so that each layout sees little more than the lines it changes.
+// How a text reaches the output box. On Windows in one call. Wine's edit control lays out
+// each wrapped line by analysing the whole rest of its paragraph (with bidi levels that cost
+// the square of its length where it holds only digits), so a long text without line feeds
+// takes it hours, and it guesses each line's end from that paragraph's average width, then
+// breaks short of the box's edge or, where no space offers a break, past it; a text given in
+// pieces still costs a scan of all the box holds for every piece. Under Wine Quorvel
+// therefore ends the lines itself, where the next word no longer fits, or after the last
+// character that fits where no word ends, and gives the box the text in one call with a
+// line feed after each line: every line is then a paragraph of its own, laid out once. The
+// box's procedure is subclassed so that whatever reads the box (its text and length,
+// character indices, the selection, copying) sees the text itself: the line feeds Quorvel
+// put in show nowhere.
 #include "main_dialog.h"
 
 #include "resource.h"
@@ -12,17 +17,25 @@
 #include <usp10.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+extern "C" LONG WINAPI GdiGetCharDimensions(HDC, TEXTMETRICW*, LONG*);  // exported by gdi32, declared nowhere
 
 namespace {
-
-// Each append lays out the line before it and the piece's own lines, each with the rest of
-// the piece: 256 characters came out fastest under Wine 8, 128 and 512 close, 64 slower.
-constexpr std::size_t PieceSize = 256;
 
 // Far more characters than a line of the box holds, and few enough to be measured in one go:
 // Wine analyses a string of at most 254 runs, and a run may be one character.
 constexpr int MaxLine = 250;
+
+// What Quorvel lets the box take under Wine, for the text and its layout together: half of
+// what a 32-bit process has, in every build, so that both show the same runs.
+constexpr std::size_t BoxBudget = std::size_t{1} << 30;
+// What Wine's edit control keeps for each line, heap overhead included, at most.
+constexpr std::size_t LineRecordBytes = 64;
 
 bool RunningOnWine()
 {
@@ -30,22 +43,15 @@ bool RunningOnWine()
     return wine;
 }
 
-// Text the break procedure can serve: one byte a character in the ANSI code page, so that the
-// box's text and the copies the procedure is given index alike, and no control character but
-// tabs. (Text with line feeds is laid out quickly by the box alone.)
-bool Breakable(const char* text, std::size_t length)
+// Text whose lines Quorvel ends itself: one byte a character in the ANSI code page, so that
+// the box's text and the copies the break procedure is given index alike, and no control
+// character but tabs. (Text with line feeds is laid out quickly by the box alone.)
+bool Servable(const char* text, std::size_t length)
 {
     CPINFO codePage = {};
     return GetCPInfo(CP_ACP, &codePage) && codePage.MaxCharSize == 1 &&
            std::all_of(text, text + length, [](char c) { return static_cast<unsigned char>(c) >= ' ' || c == '\t'; });
 }
-
-// A word-break procedure is given no window: what it knows of the output box it serves.
-struct {
-    HWND box;
-    bool filling;  // Quorvel is putting a text in: every WB_LEFT comes from laying it out
-    int end;       // where it ended the last line it was asked to end
-} breaking;
 
 // The first n characters of s as the box holds them.
 void Widen(const char* s, int n, WCHAR* wide)
@@ -63,33 +69,68 @@ bool Analyse(const char* s, int n, SCRIPT_LOGATTR* attributes)
     return n > 0 && SUCCEEDED(ScriptBreak(wide, n, &analysis, attributes));
 }
 
-// How many of the first n characters of s fit across the box's formatting rectangle, measured
-// as the box measures a line: tabs stop every eight average character widths.
-int Fitting(const char* s, int n)
+// How the box measures a line: with its font on its DC, against its formatting rectangle,
+// tabs stopping every eight average character widths.
+struct Measure {
+    HWND box = nullptr;
+    HDC dc = nullptr;
+    HGDIOBJ previousFont = nullptr;
+    HFONT font = nullptr;
+    int width = 0;
+    SCRIPT_TABDEF tabs = {0, 0, nullptr, 0};
+};
+
+bool OpenMeasure(HWND box, Measure* measure)
 {
     RECT format = {};
-    SendMessageA(breaking.box, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&format));
-    const HDC dc = GetDC(breaking.box);
-    const HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageA(breaking.box, WM_GETFONT, 0, 0));
-    const HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
+    SendMessageA(box, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&format));
+    measure->box = box;
+    measure->width = format.right - format.left;
+    measure->font = reinterpret_cast<HFONT>(SendMessageA(box, WM_GETFONT, 0, 0));
+    measure->dc = GetDC(box);
+    if (!measure->dc)
+        return false;
+    measure->previousFont = measure->font ? SelectObject(measure->dc, measure->font) : nullptr;
+    measure->tabs.iScale = GdiGetCharDimensions(measure->dc, nullptr, nullptr);
+    return true;
+}
+
+void CloseMeasure(Measure* measure)
+{
+    if (measure->previousFont)
+        SelectObject(measure->dc, measure->previousFont);
+    if (measure->dc)
+        ReleaseDC(measure->box, measure->dc);
+    measure->dc = nullptr;
+}
+
+// The widths the box gives each of the first n characters of s (n <= MaxLine); false where
+// the system cannot analyse them.
+bool LogicalWidths(Measure& measure, const char* s, int n, int* widths)
+{
     WCHAR wide[MaxLine];
     Widen(s, n, wide);
-    SCRIPT_TABDEF tabs = {0, 0, nullptr, 0};
     SCRIPT_STRING_ANALYSIS line = nullptr;
-    int fit = n, widths[MaxLine];
-    if (SUCCEEDED(ScriptStringAnalyse(dc, wide, n, n * 3 / 2 + 16, -1, SSA_LINK | SSA_FALLBACK | SSA_GLYPHS | SSA_TAB,
-                                      -1, nullptr, nullptr, nullptr, &tabs, nullptr, &line)) &&
-        SUCCEEDED(ScriptStringGetLogicalWidths(line, widths)))
-        for (int i = 0, x = 0; i < n; ++i)
-            if ((x += widths[i]) > format.right - format.left) {
-                fit = i;
-                break;
-            }
+    const bool ok = n > 0 &&
+                    SUCCEEDED(ScriptStringAnalyse(measure.dc, wide, n, n * 3 / 2 + 16, -1,
+                                                  SSA_LINK | SSA_FALLBACK | SSA_GLYPHS | SSA_TAB, -1, nullptr,
+                                                  nullptr, nullptr, &measure.tabs, nullptr, &line)) &&
+                    SUCCEEDED(ScriptStringGetLogicalWidths(line, widths));
     ScriptStringFree(&line);
-    if (previous)
-        SelectObject(dc, previous);
-    ReleaseDC(breaking.box, dc);
-    return fit;
+    return ok;
+}
+
+// How many of the first n characters of s fit across the box (n <= MaxLine); -1 where the
+// system cannot tell.
+int FittingCount(Measure& measure, const char* s, int n)
+{
+    int widths[MaxLine];
+    if (!LogicalWidths(measure, s, n, widths))
+        return -1;
+    for (int i = 0, x = 0; i < n; ++i)
+        if ((x += widths[i]) > measure.width)
+            return i;
+    return n;
 }
 
 // The end of a line that starts at s and does not fit: after the last break opportunity,
@@ -105,11 +146,353 @@ int LineEnd(const char* s, int limit)
     return limit;
 }
 
-// The box calls this for two things. Laying out a line, it asks for the break left of its
-// guess with the whole rest of the paragraph, which then does not fit; the answer is the
-// line's true end, whatever the guess. Should the box still find that line too wide, it asks
-// again, and gets the end before. Moving by words or selecting one, it asks about a line as
-// laid out, which fits; the answer is the box's own, from the same break opportunities.
+// Each character's advance in the box, where it does not depend on its neighbours, and the
+// distance between tab stops.
+struct Advances {
+    int of[256] = {};
+    int tabStop = 1;
+    bool exact = false;  // the box measures every line as the sum of these
+};
+
+int AdvanceAt(const Advances& advances, unsigned char c, int x)
+{
+    return c == '\t' ? advances.tabStop - x % advances.tabStop : advances.of[c];
+}
+
+// The advance of every character the text holds, then a check that the box measures the
+// start of the text as their sum: a font that kerns a pair or shapes in context does not.
+void MeasureAdvances(Measure& measure, const char* text, std::size_t length, Advances* advances)
+{
+    bool present[256] = {};
+    for (std::size_t i = 0; i < length; ++i)
+        present[static_cast<unsigned char>(text[i])] = true;
+    int widths[MaxLine];
+    for (int c = 0; c < 256; ++c) {
+        const char one = static_cast<char>(c);
+        if (present[c] && c != '\t' && !LogicalWidths(measure, &one, 1, widths))
+            return;
+        advances->of[c] = present[c] ? widths[0] : 0;
+    }
+    TEXTMETRICA metrics = {};
+    const int unit = measure.tabs.iScale > 0 ? measure.tabs.iScale
+                                             : (GetTextMetricsA(measure.dc, &metrics), metrics.tmAveCharWidth);
+    advances->tabStop = std::max(8 * unit, 1);
+    constexpr int Piece = 100, Pieces = 20;
+    for (std::size_t at = 0; at < length && at < std::size_t{Piece} * Pieces; at += Piece) {
+        const int n = static_cast<int>(std::min<std::size_t>(Piece, length - at));
+        if (!LogicalWidths(measure, text + at, n, widths))
+            return;
+        for (int i = 0, x = 0; i < n; x += widths[i++])
+            if (widths[i] != AdvanceAt(*advances, static_cast<unsigned char>(text[at + i]), x))
+                return;
+    }
+    advances->exact = true;
+}
+
+// Where the system lets each line break: before text[i] where soft[i]. In pieces, each
+// analysed with enough of its neighbours for every rule that looks beyond a pair.
+bool FindBreaks(const char* text, std::size_t length, std::vector<bool>* soft)
+{
+    constexpr std::size_t Piece = 4096, Context = 64;
+    try {
+        soft->assign(length + 1, false);
+        std::vector<WCHAR> wide(Piece + 2 * Context);
+        std::vector<SCRIPT_LOGATTR> attributes(wide.size());
+        for (std::size_t piece = 0; piece < length; piece += Piece) {
+            const std::size_t from = piece > Context ? piece - Context : 0;
+            const std::size_t to = std::min(length, piece + Piece + Context), end = std::min(length, piece + Piece);
+            const int n = static_cast<int>(to - from);
+            Widen(text + from, n, wide.data());
+            SCRIPT_ANALYSIS analysis = {};
+            if (FAILED(ScriptBreak(wide.data(), n, &analysis, attributes.data())))
+                return false;
+            for (std::size_t i = piece; i < end; ++i)
+                (*soft)[i] = attributes[i - from].fSoftBreak;
+        }
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    return true;
+}
+
+// Where each line after the first starts: the line before ends at its last break opportunity
+// that fits, or after its last character that fits where none does, and holds at least one.
+bool FindLineStarts(Measure& measure, const char* text, std::size_t length, std::vector<std::uint32_t>* starts)
+{
+    std::vector<bool> soft;
+    if (!FindBreaks(text, length, &soft))
+        return false;
+    Advances advances;
+    MeasureAdvances(measure, text, length, &advances);
+    try {
+        starts->clear();
+        for (std::size_t from = 0;;) {
+            std::size_t fit = from;  // the characters from `from` up to here fit
+            int x = 0;
+            while (fit < length && x + AdvanceAt(advances, static_cast<unsigned char>(text[fit]), x) <= measure.width)
+                x += AdvanceAt(advances, static_cast<unsigned char>(text[fit++]), x);
+            if (!advances.exact) {
+                // Measured as the box measures, from the first 100 characters on.
+                const int rest = static_cast<int>(std::min<std::size_t>(length - from, MaxLine));
+                int exact = FittingCount(measure, text + from, std::min(rest, 100));
+                if (exact == 100 && rest > 100)
+                    exact = FittingCount(measure, text + from, rest);
+                if (exact >= 0 && (exact < rest || length - from <= std::size_t{MaxLine}))
+                    fit = from + static_cast<std::size_t>(exact);
+            }
+            if (fit >= length)
+                return true;
+            std::size_t end = fit;
+            while (end > from && !soft[end])
+                --end;
+            from = end > from ? end : std::max(fit, from + 1);
+            starts->push_back(static_cast<std::uint32_t>(from));
+        }
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+}
+
+// The output box under Wine: a word-break procedure is given no window, and the subclassed
+// procedure answers for the text itself.
+struct {
+    HWND box;
+    WNDPROC proc;                        // the edit control's own
+    std::vector<std::uint32_t> starts;   // where each line but the first starts; empty: no line feed of ours
+    int width;                           // the formatting width and font the lines were ended for
+    HFONT font;
+    int lastEnd;                         // where the break procedure ended the last line it was asked to end
+} g_output;
+
+LRESULT Forward(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return CallWindowProcA(g_output.proc, g_output.box, message, wParam, lParam);
+}
+
+// A box index as an index into the text: less the line feeds Quorvel put in before it. The
+// line feed before line k + 1 stands at box index starts[k] + k.
+std::size_t ToText(std::size_t boxIndex)
+{
+    const std::vector<std::uint32_t>& starts = g_output.starts;
+    std::size_t low = 0, high = starts.size();
+    while (low < high) {
+        const std::size_t middle = (low + high) / 2;
+        if (starts[middle] + middle < boxIndex)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return boxIndex - low;
+}
+
+// A text index as a box index; where a line ends and the next starts, the start of the next,
+// as the box has it at a line it wrapped.
+std::size_t ToBox(std::size_t textIndex)
+{
+    const std::vector<std::uint32_t>& starts = g_output.starts;
+    return textIndex + static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), textIndex) - starts.begin());
+}
+
+// Where an index goes in: -1 (and the like) means something of its own to the box.
+WPARAM IndexToBox(WPARAM index)
+{
+    return static_cast<int>(index) < 0 ? index : static_cast<WPARAM>(ToBox(index));
+}
+
+// The text itself into out: at most room - 1 characters, and a zero byte; how many.
+std::size_t GetText(std::size_t room, char* out)
+{
+    if (room == 0 || !out)
+        return 0;
+    const std::size_t boxLength = static_cast<std::size_t>(Forward(WM_GETTEXTLENGTH, 0, 0));
+    std::unique_ptr<char[]> all(new (std::nothrow) char[boxLength + 1]);
+    if (!all) {
+        *out = '\0';
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    const std::size_t got = static_cast<std::size_t>(Forward(WM_GETTEXT, boxLength + 1, reinterpret_cast<LPARAM>(all.get())));
+    std::size_t n = 0, from = 0;
+    for (std::size_t k = 0; from < got && n + 1 < room; ++k) {
+        const std::size_t feed = k < g_output.starts.size() ? std::min<std::size_t>(g_output.starts[k] + k, got) : got;
+        const std::size_t take = std::min(feed - from, room - 1 - n);
+        std::memcpy(out + n, all.get() + from, take);
+        n += take;
+        from = feed + 1;
+    }
+    out[n] = '\0';
+    return n;
+}
+
+std::size_t TextLength()
+{
+    return static_cast<std::size_t>(Forward(WM_GETTEXTLENGTH, 0, 0)) - g_output.starts.size();
+}
+
+// The text of the box's selection onto the clipboard, as the box itself copies it.
+void CopySelection()
+{
+    DWORD start = 0, end = 0;
+    Forward(EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    const std::size_t from = ToText(start), to = ToText(end);
+    if (from >= to)
+        return;
+    std::unique_ptr<char[]> text(new (std::nothrow) char[to + 1]);
+    const HGLOBAL block = text ? GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, to - from + 1) : nullptr;
+    char* copy = block ? static_cast<char*>(GlobalLock(block)) : nullptr;
+    if (!copy) {
+        GlobalFree(block);
+        return;
+    }
+    GetText(to + 1, text.get());
+    std::memcpy(copy, text.get() + from, to - from);
+    copy[to - from] = '\0';
+    GlobalUnlock(block);
+    if (!OpenClipboard(g_output.box)) {
+        GlobalFree(block);
+        return;
+    }
+    EmptyClipboard();
+    if (!SetClipboardData(CF_TEXT, block))
+        GlobalFree(block);
+    CloseClipboard();
+}
+
+// The box given the text itself, in one piece, before a message that would change it or
+// lay it out by rules Quorvel does not follow. Slow for a long text, and never asked by
+// Quorvel.
+void Reveal()
+{
+    const std::size_t length = TextLength();
+    std::unique_ptr<char[]> text(new (std::nothrow) char[length + 1]);
+    if (!text)
+        return;
+    GetText(length + 1, text.get());
+    g_output.starts.clear();
+    Forward(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.get()));
+}
+
+bool FillWithLineEnds(HWND box, const char* text, std::size_t length);
+
+// The lines ended anew where the box's width or font has changed.
+void Rewrap()
+{
+    Measure measure;
+    const bool changed = OpenMeasure(g_output.box, &measure) &&
+                         (measure.width != g_output.width || measure.font != g_output.font);
+    CloseMeasure(&measure);
+    const std::size_t length = TextLength();
+    std::unique_ptr<char[]> text(changed ? new (std::nothrow) char[length + 1] : nullptr);
+    if (!text)
+        return;
+    GetText(length + 1, text.get());
+    if (!FillWithLineEnds(g_output.box, text.get(), length))
+        Reveal();
+}
+
+LRESULT OnGetSel(WPARAM startOut, LPARAM endOut)
+{
+    DWORD start = 0, end = 0;
+    Forward(EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    start = static_cast<DWORD>(ToText(start));
+    end = static_cast<DWORD>(ToText(end));
+    if (startOut)
+        *reinterpret_cast<DWORD*>(startOut) = start;
+    if (endOut)
+        *reinterpret_cast<DWORD*>(endOut) = end;
+    return MAKELRESULT(start, end);
+}
+
+// The character nearest a point, and its line. The box answers in 16 bits each: where its
+// text or lines go further, the line is the visible one those bits name, and the character
+// the one in that line.
+LRESULT OnCharFromPos(LPARAM point)
+{
+    const LRESULT found = Forward(EM_CHARFROMPOS, 0, point);
+    if (found == -1)
+        return found;
+    std::size_t line = HIWORD(found), index = LOWORD(found);
+    if (Forward(EM_GETLINECOUNT, 0, 0) > 0xFFFF || Forward(WM_GETTEXTLENGTH, 0, 0) > 0xFFFF) {
+        const std::size_t first = static_cast<std::size_t>(Forward(EM_GETFIRSTVISIBLELINE, 0, 0));
+        line = first + ((line - first) & 0xFFFF);
+        const std::size_t start = static_cast<std::size_t>(Forward(EM_LINEINDEX, line, 0));
+        index = start + ((index - start) & 0xFFFF);
+    }
+    return MAKELRESULT(ToText(index), line);
+}
+
+LRESULT CALLBACK OutputBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (g_output.starts.empty() && message != WM_NCDESTROY)
+        return CallWindowProcA(g_output.proc, box, message, wParam, lParam);
+    switch (message) {
+    case WM_GETTEXTLENGTH:
+        return static_cast<LRESULT>(TextLength());
+    case WM_GETTEXT:
+        return static_cast<LRESULT>(GetText(wParam, reinterpret_cast<char*>(lParam)));
+    case EM_GETSEL:
+        return OnGetSel(wParam, lParam);
+    case EM_SETSEL:
+        return Forward(message, IndexToBox(wParam), static_cast<LPARAM>(IndexToBox(static_cast<WPARAM>(lParam))));
+    case EM_LINEINDEX: {
+        const LRESULT index = Forward(message, wParam, lParam);
+        return index < 0 ? index : static_cast<LRESULT>(ToText(static_cast<std::size_t>(index)));
+    }
+    case EM_LINEFROMCHAR:
+    case EM_LINELENGTH:
+    case EM_POSFROMCHAR:
+        return Forward(message, IndexToBox(wParam), lParam);
+    case EM_CHARFROMPOS:
+        return OnCharFromPos(lParam);
+    case WM_COPY:
+    case WM_CUT:  // the box is read-only: a cut copies
+        CopySelection();
+        return 0;
+    case WM_KEYDOWN:
+        if (wParam == VK_INSERT && GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_SHIFT) >= 0) {
+            CopySelection();  // the box would copy its own text here, not by message
+            return 0;
+        }
+        return Forward(message, wParam, lParam);
+    case WM_SETTEXT:
+        g_output.starts.clear();
+        return Forward(message, wParam, lParam);
+    case EM_REPLACESEL:
+    case EM_SETHANDLE:
+    case EM_GETHANDLE:
+    case EM_SETREADONLY:
+    case EM_SETTABSTOPS:
+        Reveal();
+        return Forward(message, wParam, lParam);
+    case WM_SIZE:
+    case WM_SETFONT:
+    case EM_SETRECT:
+    case EM_SETRECTNP:
+    case EM_SETMARGINS: {
+        const LRESULT result = Forward(message, wParam, lParam);
+        Rewrap();
+        return result;
+    }
+    case WM_NCDESTROY: {
+        g_output.starts.clear();
+        SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_output.proc));
+        const LRESULT result = CallWindowProcA(g_output.proc, box, message, wParam, lParam);
+        g_output.box = nullptr;
+        return result;
+    }
+    default:
+        return Forward(message, wParam, lParam);
+    }
+}
+
+// The box calls this for two things. Laying out a line too wide for it (which with the lines
+// Quorvel ends happens only where the font measures a line otherwise than its characters),
+// it asks for the break left of its guess with the whole rest of the paragraph; the answer is
+// the line's true end, whatever the guess. Should the box still find that line too wide, it
+// asks again, and gets the end before. Moving by words or selecting one, it asks about a line
+// as laid out, which fits; the answer is the box's own, from the same break opportunities.
 int CALLBACK BreakLines(LPSTR s, int index, int count, int action)
 {
     const int n = std::min(count, MaxLine);
@@ -117,16 +500,21 @@ int CALLBACK BreakLines(LPSTR s, int index, int count, int action)
         // Asked again about the line just ended, one character short of that end: the box
         // measured it wider than itself. (Its first question about a line is at least two
         // characters short of the rest of the paragraph.)
-        if (count == breaking.end && index == count - 1)
-            return breaking.end = index > 0 ? LineEnd(s, index) : 0;
-        // Most lines end within their first 100 characters: measure more only where needed.
-        int fit = Fitting(s, std::min(n, 100));
-        if (fit == 100 && n > fit)
-            fit = Fitting(s, n);
-        if (breaking.filling || fit < count)
-            return breaking.end = LineEnd(s, std::min(fit, count - 1));
+        if (count == g_output.lastEnd && index == count - 1)
+            return g_output.lastEnd = index > 0 ? LineEnd(s, index) : 0;
+        Measure measure;
+        int fit = n;
+        if (OpenMeasure(g_output.box, &measure)) {
+            // Most lines end within their first 100 characters: measure more only where needed.
+            fit = FittingCount(measure, s, std::min(n, 100));
+            if (fit == 100 && n > fit)
+                fit = FittingCount(measure, s, n);
+        }
+        CloseMeasure(&measure);
+        if (fit >= 0 && fit < count)
+            return g_output.lastEnd = LineEnd(s, std::min(fit, count - 1));
     }
-    breaking.end = 0;
+    g_output.lastEnd = 0;
     SCRIPT_LOGATTR attributes[MaxLine + 1];
     index = std::clamp(index, 0, n);
     switch (action) {
@@ -147,46 +535,107 @@ int CALLBACK BreakLines(LPSTR s, int index, int count, int action)
     }
 }
 
-void AppendInPieces(HWND box, const char* text, std::size_t length)
+// Whether the box can take a text of `chars` characters in `lines` lines, `copy` bytes of it
+// in a copy of Quorvel's: its UTF-16 copy for WM_SETTEXT and its own buffer, each in one
+// piece, and a record a line, within the box's budget and what the system still has.
+bool BoxCanTake(std::size_t chars, std::size_t lines, std::size_t copy)
 {
-    // EM_REPLACESEL keeps to the text limit, which one WM_SETTEXT ignores.
-    const LRESULT limit = SendMessageA(box, EM_GETLIMITTEXT, 0, 0);
-    SendMessageA(box, EM_SETLIMITTEXT, 0, 0);
-    char piece[PieceSize + 1];
-    for (std::size_t at = 0; at < length; at += PieceSize) {
-        const std::size_t n = std::min(length - at, PieceSize);
-        std::memcpy(piece, text + at, n);
-        piece[n] = '\0';
-        SendMessageA(box, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece));
+    const std::size_t wide = 2 * (chars + 1);
+    const std::size_t need = copy + 2 * wide + lines * LineRecordBytes;
+    MEMORYSTATUSEX memory = {};
+    memory.dwLength = sizeof memory;
+    bool fits = chars <= BoxBudget && lines <= BoxBudget / LineRecordBytes && need <= BoxBudget &&
+                GlobalMemoryStatusEx(&memory) && need <= memory.ullAvailPhys && need <= memory.ullAvailVirtual;
+    if (fits) {
+        void* const first = VirtualAlloc(nullptr, wide, MEM_RESERVE, PAGE_NOACCESS);
+        void* const second = first ? VirtualAlloc(nullptr, wide, MEM_RESERVE, PAGE_NOACCESS) : nullptr;
+        fits = second != nullptr;
+        for (void* block : {first, second})
+            if (block)
+                VirtualFree(block, 0, MEM_RELEASE);
     }
-    // Leave the box as one WM_SETTEXT would: caret and view at the start, nothing changed
-    // by the user. (Nothing to undo: the pieces went in as changes that cannot be undone.)
-    SendMessageA(box, EM_SETLIMITTEXT, static_cast<WPARAM>(limit), 0);
-    SendMessageA(box, EM_SETSEL, 0, 0);
-    SendMessageA(box, EM_SETMODIFY, FALSE, 0);
+    if (!fits)
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return fits;
+}
+
+// Under Wine: the lines ended by Quorvel, a line feed after each, in one call.
+bool FillWithLineEnds(HWND box, const char* text, std::size_t length)
+{
+    SetWindowTextA(box, "");
+    if (!BoxCanTake(length, 1, length))
+        return false;
+    Measure measure;
+    std::vector<std::uint32_t> starts;
+    const bool measured = OpenMeasure(box, &measure) && FindLineStarts(measure, text, length, &starts);
+    CloseMeasure(&measure);
+    if (!measured)
+        return false;
+    const std::size_t chars = length + starts.size();
+    if (!BoxCanTake(chars, starts.size() + 1, chars + 1))
+        return false;
+    std::unique_ptr<char[]> lines(new (std::nothrow) char[chars + 1]);
+    if (!lines) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    char* out = lines.get();
+    std::size_t from = 0;
+    for (const std::uint32_t start : starts) {
+        out = std::copy(text + from, text + start, out);
+        *out++ = '\n';
+        from = start;
+    }
+    *std::copy(text + from, text + length, out) = '\0';
+    SetWindowTextA(box, lines.get());
+    // The box tells of running out of memory only to its parent, and keeps what it had.
+    if (static_cast<std::size_t>(GetWindowTextLengthA(box)) != chars) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    g_output.starts = std::move(starts);
+    g_output.width = measure.width;
+    g_output.font = measure.font;
+    return true;
+}
+
+// The edit control's own procedure stays behind Quorvel's, which answers for the text.
+void Subclass(HWND box)
+{
+    if (g_output.box == box)
+        return;
+    g_output.box = box;
+    g_output.starts.clear();
+    g_output.proc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OutputBoxProc)));
 }
 
 }  // namespace
 
-void ShowOutput(HWND dialog, const char* text)
+bool ShowOutput(HWND dialog, const char* text, std::size_t length)
 {
-    // Hidden while it takes the text, the box neither scrolls nor repaints on the way.
     const HWND box = GetDlgItem(dialog, IDC_OUTPUT);
-    ShowWindow(box, SW_HIDE);
-    const std::size_t length = std::strlen(text);
-    if (RunningOnWine()) {
-        // Changing the procedure lays the whole text out again: do it while the box is empty.
-        const bool breakable = Breakable(text, length);
-        SetWindowTextA(box, "");
-        SendMessageA(box, EM_SETWORDBREAKPROC, 0, breakable ? reinterpret_cast<LPARAM>(BreakLines) : 0);
-        breaking = {box, breakable, 0};
-        if (breakable && length > PieceSize)
-            AppendInPieces(box, text, length);
-        else
-            SetWindowTextA(box, text);
-        breaking = {box, false, 0};
-    } else {
+    if (!RunningOnWine())
+        return SetWindowTextA(box, text) != 0;
+    Subclass(box);
+    // Changing the procedure lays the whole text out again: do it while the box is empty.
+    const bool servable = Servable(text, length);
+    SetWindowTextA(box, "");
+    SendMessageA(box, EM_SETWORDBREAKPROC, 0, servable ? reinterpret_cast<LPARAM>(BreakLines) : 0);
+    g_output.lastEnd = 0;
+    bool shown = false;
+    if (servable) {
+        shown = FillWithLineEnds(box, text, length);
+    } else if (BoxCanTake(length, static_cast<std::size_t>(std::count(text, text + length, '\n')) + 1, 0)) {
         SetWindowTextA(box, text);
+        shown = static_cast<std::size_t>(GetWindowTextLengthA(box)) == length;
+        if (!shown)
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     }
-    ShowWindow(box, SW_SHOW);
+    if (!shown) {
+        const DWORD error = GetLastError();
+        SetWindowTextA(box, "");
+        SetLastError(error);
+    }
+    return shown;
 }
