@@ -52,3 +52,13 @@ std::string Hex(HRESULT code)
     char text[16];
     return wsprintfA(text, "0x%08lX", static_cast<unsigned long>(code)), text;
 }
+
+std::string Clipboard()
+{
+    for (int i = 0; i < 100 && !OpenClipboard(nullptr); ++i)
+        Sleep(20);
+    const char* text = static_cast<const char*>(GlobalLock(GetClipboardData(CF_TEXT)));
+    const std::string copied = text ? text : "<none>";
+    GlobalUnlock(GetClipboardData(CF_TEXT));
+    return CloseClipboard(), copied;
+}

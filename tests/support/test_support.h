@@ -16,3 +16,4 @@ long RunProgram(std::wstring commandLine);                 // its exit code once
 std::string Hex(HRESULT code);                             // "0x" and eight hex digits
 std::wstring Wide(const std::string& text);                // from the ANSI code page
 std::string FileBytes(const std::string& path);            // or "<none>" when it cannot be opened
+std::string Clipboard();                                   // its text, or "<none>"
