@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -98,12 +99,8 @@ double BareSetTextApart(int count)
     return got > 0 ? std::atof(figure) : -1;
 }
 
-template <typename Run>
-double Median(int repeats, Run run)
+double Median(std::vector<double> all)
 {
-    std::vector<double> all;
-    for (int i = 0; i < repeats; ++i)
-        all.push_back(run());
     std::sort(all.begin(), all.end());
     return all[all.size() / 2];
 }
@@ -114,7 +111,6 @@ void PrintCell(double seconds, double against)
         std::printf(" %17s", "failed");
     else
         std::printf(" %8.3f (x%5.2f)", seconds, seconds / against);
-    std::fflush(stdout);
 }
 
 }  // namespace
@@ -136,29 +132,35 @@ int main(int argc, char** argv)
         std::printf("could not register the provider\n");
         return 1;
     }
+    // Every shape of a count and the bare call are timed in turn, round after round, so that
+    // what slows the machine for a while weighs on all of them alike.
+    const std::size_t shapes = std::size(Shapes);
+    std::vector<std::vector<double>> seconds(shapes + 1, std::vector<double>(counts.size()));
+    for (std::size_t column = 0; column < counts.size(); ++column) {
+        const int count = counts[column];
+        std::vector<std::vector<double>> rounds(shapes + 1);
+        for (int round = 0; round < repeats(count); ++round) {
+            for (std::size_t row = 0; row < shapes; ++row)
+                rounds[row].push_back(Measure(count, Shapes[row]));
+            rounds[shapes].push_back(BareSetTextApart(count));
+        }
+        for (std::size_t row = 0; row <= shapes; ++row)
+            seconds[row][column] = Median(rounds[row]);
+        std::fprintf(stderr, "%d values measured\n", count);
+    }
     std::printf("%-16s", "seconds (x LF)");
     for (int count : counts)
         std::printf(" %17d", count);
     std::printf("\n");
-    std::vector<double> lineFeeds;
-    for (const Shape& shape : Shapes) {
-        std::printf("%-16s", shape.name);
-        for (std::size_t column = 0; column < counts.size(); ++column) {
-            const int count = counts[column];
-            const double seconds = Median(repeats(count), [&] { return Measure(count, shape); });
-            if (lineFeeds.size() < counts.size())
-                lineFeeds.push_back(seconds);
-            PrintCell(seconds, lineFeeds[column]);
-        }
+    for (std::size_t row = 0; row < shapes; ++row) {
+        std::printf("%-16s", Shapes[row].name);
+        for (std::size_t column = 0; column < counts.size(); ++column)
+            PrintCell(seconds[row][column], seconds[0][column]);
         std::printf("\n");
     }
     std::printf("%-16s", "LF: bare SETTEXT");
-    for (std::size_t column = 0; column < counts.size(); ++column) {
-        const int count = counts[column];
-        const double bare = Median(repeats(count), [&] { return BareSetTextApart(count); });
-        std::printf(" %8.3f (LF/%4.2f)", bare, lineFeeds[column] / bare);
-        std::fflush(stdout);
-    }
+    for (std::size_t column = 0; column < counts.size(); ++column)
+        std::printf(" %8.3f (LF/%4.2f)", seconds[shapes][column], seconds[0][column] / seconds[shapes][column]);
     std::printf("\n(x LF: the time against line feeds in the same run; LF/: the line-feed run against the bare call)\n");
     RemoveProvider();
     return 0;

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -47,25 +48,34 @@ double Rate(std::vector<BYTE>& block, Fill fill)
 
 }  // namespace
 
-int main()
+// provider_bench [other.dll ...]: the provider built here, and each other given, registered in
+// turn for every block size, so that both are measured in the same minutes.
+int main(int argc, char** argv)
 {
-    if (!RegisterProvider(Beside("hwrngcsp.dll"))) {
-        std::printf("could not register the provider\n");
-        return 1;
-    }
-    std::printf("%12s %14s %14s %8s\n", "block bytes", "RDRAND32 MB/s", "provider MB/s", "ratio");
+    std::vector<std::string> providers{Beside("hwrngcsp.dll")};
+    providers.insert(providers.end(), argv + 1, argv + argc);
+    std::printf("%12s %14s", "block bytes", "RDRAND32 MB/s");
+    for (std::size_t i = 0; i < providers.size(); ++i)
+        std::printf(" %10s%zu MB/s %6s", "provider ", i + 1, "ratio");
+    std::printf("\n");
     for (DWORD size = 1000; size <= 100000000; size *= 10) {
         std::vector<BYTE> block(size);
         const double raw = Rate(block, [](BYTE* p, DWORD n) { RawRdrand(p, n); return true; });
-        const double provider = Rate(block, [](BYTE* p, DWORD n) { return FillRandomBytes(n, p); });
-        if (provider < 0) {
-            std::printf("FillRandomBytes failed: 0x%08lx\n", GetLastError());
-            RemoveProvider();
-            return 1;
+        std::printf("%12lu %14.1f", static_cast<unsigned long>(size), raw / 1e6);
+        for (const std::string& provider : providers) {
+            const double rate = RegisterProvider(provider) ? Rate(block, [](BYTE* p, DWORD n) { return FillRandomBytes(n, p); }) : -1;
+            if (rate < 0) {
+                std::printf("\n%s failed: 0x%08lx\n", provider.c_str(), GetLastError());
+                RemoveProvider();
+                return 1;
+            }
+            std::printf(" %15.1f %6.3f", rate / 1e6, rate / raw);
         }
-        std::printf("%12lu %14.1f %14.1f %8.3f\n", static_cast<unsigned long>(size), raw / 1e6, provider / 1e6,
-                    provider / raw);
+        std::printf("\n");
+        std::fflush(stdout);
     }
+    for (std::size_t i = 0; i < providers.size(); ++i)
+        std::printf("provider %zu: %s\n", i + 1, providers[i].c_str());
     RemoveProvider();
     return 0;
 }
