@@ -69,33 +69,57 @@ void RngWipe(void* data, std::size_t length)
 #if defined(__i386__)
 __attribute__((target("sse2")))
 #endif
-bool RngProportionPasses(RngHealth* health, const uint8_t* bytes, std::size_t length)
+bool RngProportionPasses(RngHealth* health, const uint8_t* bytes, std::size_t length, RngReference reference,
+                         void* context)
 {
     std::size_t i = 0;
     while (i < length) {
-        if (health->aptSeen == 0 && length - i >= RngAptWindow) {
-            const uint8_t reference = bytes[i];
-            uint32_t count = 0;
-            for (std::size_t j = 0; j < RngAptWindow; ++j)
-                count += bytes[i + j] == reference;
-            if (count >= RngAptCutoff)
-                return false;
-            i += RngAptWindow;
-            continue;
-        }
-        const uint8_t b = bytes[i++];
         if (health->aptSeen == 0) {
-            health->aptReference = b;
-            health->aptCount = 1;
-        } else if (b == health->aptReference && ++health->aptCount >= RngAptCutoff) {
-            return false;
+            if (!reference(context, &health->aptReference))
+                return false;
+            health->aptCount = 0;
+            if (length - i >= RngAptWindow) {
+                const uint8_t value = health->aptReference;
+                uint32_t count = 0;
+                for (std::size_t j = 0; j < RngAptWindow; ++j)
+                    count += bytes[i + j] == value;
+                if (count >= RngAptCutoff)
+                    return false;
+                i += RngAptWindow;
+                continue;
+            }
         }
+        if (bytes[i++] == health->aptReference && ++health->aptCount >= RngAptCutoff)
+            return false;
         if (++health->aptSeen == RngAptWindow)
             health->aptSeen = 0;
     }
     return true;
 }
 
+namespace {
+
+// What draws the proportion test's references in the middle of a request: a sample that
+// follows the request's latest, tested as any, of which the reference is one byte.
+struct ReferenceDraw {
+    const RngSource& source;
+    RngHealth* health;
+    uint64_t* previous;
+    RngStatus status;
+};
+
+bool DrawReference(void* context, uint8_t* reference)
+{
+    ReferenceDraw& draw = *static_cast<ReferenceDraw*>(context);
+    uint64_t sample = 0;
+    draw.status = TestSample(draw.source, *draw.health, *draw.previous, &sample);
+    *draw.previous = sample;
+    *reference = static_cast<uint8_t>(sample);
+    RngWipe(&sample, sizeof sample);
+    return draw.status == RngStatus::Ok;
+}
+
+}  // namespace
 
 RngStatus RngGenerate(const RngSource& source, RngHealth* health, uint8_t* out, std::size_t length)
 {
@@ -107,11 +131,10 @@ RngStatus RngGenerate(const RngSource& source, RngHealth* health, uint8_t* out, 
     if (!health->havePrevious && (status = TestSample(source, *health, ~previous, &previous)) != RngStatus::Ok)
         return Fail(health, status, out, length);
     uint8_t bytes[8];
-    // The proportion test runs a chunk at a time, while the chunk is still in cache.
-    constexpr std::size_t Chunk = 4096;
+    uint64_t sample = 0;
     std::size_t done = 0;
     while (done < length && status == RngStatus::Ok) {
-        const std::size_t chunkEnd = length - done > Chunk ? done + Chunk : length;
+        const std::size_t chunkEnd = length - done > RngChunkSize ? done + RngChunkSize : length;
         const std::size_t chunkStart = done;
         while (done < chunkEnd) {
             if (health->sinceReference >= RngCycleWindow) {
@@ -121,7 +144,6 @@ RngStatus RngGenerate(const RngSource& source, RngHealth* health, uint8_t* out, 
                 health->reference = previous = reference;
                 health->sinceReference = 0;
             }
-            uint64_t sample = 0;
             if (!Sample(source, &sample)) {
                 status = RngStatus::NotReady;
                 break;
@@ -138,15 +160,19 @@ RngStatus RngGenerate(const RngSource& source, RngHealth* health, uint8_t* out, 
             std::memcpy(out + done, bytes, n);
             done += n;
         }
-        if (status == RngStatus::Ok && !RngProportionPasses(health, out + chunkStart, chunkEnd - chunkStart))
-            status = RngStatus::HealthFailure;
+        ReferenceDraw draw{source, health, &previous, RngStatus::Ok};
+        if (status == RngStatus::Ok &&
+            !RngProportionPasses(health, out + chunkStart, chunkEnd - chunkStart, DrawReference, &draw))
+            status = draw.status == RngStatus::Ok ? RngStatus::HealthFailure : draw.status;
     }
     // The next request's first sample is compared with one that follows this request's
     // last, so that the state keeps nothing that was given out.
     uint64_t next = 0;
     if (status == RngStatus::Ok)
         status = TestSample(source, *health, previous, &next);
+    // The last sample may have been given out in part: none of it stays behind.
     RngWipe(bytes, sizeof bytes);
+    RngWipe(&sample, sizeof sample);
     RngWipe(&previous, sizeof previous);
     if (status != RngStatus::Ok)
         return Fail(health, status, out, length);

@@ -24,16 +24,21 @@ enum class RngStatus {
 
 // Hardware vendors' rule: a generator that is working returns a sample within 10 tries.
 inline constexpr int RngRetryLimit = 10;
-// Adaptive proportion test on bytes: within a window of 512 bytes, the window's first
-// byte may recur at most RngAptCutoff - 1 times. Good data here reached 13.
+// Adaptive proportion test on bytes: within a window of 512 bytes of output, a reference
+// byte drawn for the test alone may occur at most RngAptCutoff - 1 times. Good data here
+// reached 13.
 inline constexpr std::size_t RngAptWindow = 512;
 inline constexpr uint32_t RngAptCutoff = 18;
+// Output is made and checked this many bytes at a time, while they are still in cache; and
+// callers take turns at the generator a chunk at a time.
+inline constexpr std::size_t RngChunkSize = 16384;
 // Health failures in a row after which the generator stays failed.
 inline constexpr int RngPermanentFailureThreshold = 3;
 // The start-up test: of this many samples, at least RngStartupChanges differ from their predecessor.
 inline constexpr int RngStartupSamples = 8;
 inline constexpr int RngStartupChanges = 5;
-inline constexpr std::size_t RngStartupBytes = 1024;
+// Then this much output is made, tested and thrown away: eight windows of the proportion test.
+inline constexpr std::size_t RngStartupBytes = 4096;
 
 // A generator stuck in a cycle of up to this many 64-bit samples (8 KiB) is caught: each
 // sample is compared with a reference sample taken this many samples apart.
@@ -46,7 +51,7 @@ struct RngHealth {
     bool havePrevious = false;
     uint64_t reference = 0;  // looked for among the samples after it: a repeat means a cycle
     uint32_t sinceReference = RngCycleWindow;  // samples compared with it; at the window, a new one
-    uint8_t aptReference = 0;
+    uint8_t aptReference = 0;  // from a sample drawn for the test alone
     uint32_t aptCount = 0;
     std::size_t aptSeen = 0;  // bytes of the current window seen so far
     int failuresInARow = 0;
@@ -54,9 +59,15 @@ struct RngHealth {
     bool started = false;  // the start-up test has passed
 };
 
+// Gives the reference byte for a window of the proportion test, drawn for the test alone;
+// false where none could be drawn.
+using RngReference = bool (*)(void* context, uint8_t* reference);
+
 // The adaptive proportion test over the next bytes of output, carrying a window that is
-// not yet full over to the next call. False when a window's first byte recurs too often.
-bool RngProportionPasses(RngHealth* health, const uint8_t* bytes, std::size_t length);
+// not yet full over to the next call; each window starts with a reference from `reference`.
+// False when a window holds its reference too often, or no reference could be drawn.
+bool RngProportionPasses(RngHealth* health, const uint8_t* bytes, std::size_t length, RngReference reference,
+                         void* context);
 
 // Overwrites a copy of output, in a way the compiler may not leave out.
 void RngWipe(void* data, std::size_t length);

@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
 
-enum Kind { Good, AllOnes, Constant, Alternating, ZeroSample, RepeatedSamples, Biased, StartupChanges, Cycle };
+enum Kind { Good, AllOnes, Constant, Alternating, ZeroSample, RepeatedSamples, Biased, StartupChanges, Cycle, Tagged };
 
 struct Script {
     Kind kind;
@@ -42,8 +43,10 @@ bool Step(void* context, uint32_t* out)
         good &= (pick >> k & 3) ? ~0u : ~(0xFFu << k);
     if (s->kind == StartupChanges && i < RngStartupSamples)  // changes at samples 1 to level, then none
         return *out = 0x13579BDFu + static_cast<uint32_t>(std::min<int>(i, s->level)) * 0x01010101u, true;
+    // Tagged: every byte of a step is its tag, 1 to 254 in turn: which step a byte came from shows.
     const uint32_t samples[] = {good, 0xFFFFFFFFu, 0x12345678u, i % 2 ? 0xAAAA5555u : 0x5555AAAAu,
-                                i / 2 == 7 ? 0 : good, static_cast<uint32_t>(s->saved >> (i % 2 * 32)), good, good, good};
+                                i / 2 == 7 ? 0 : good, static_cast<uint32_t>(s->saved >> (i % 2 * 32)), good, good, good,
+                                (1 + i % 254) * 0x01010101u};
     return *out = samples[s->kind], true;
 }
 
@@ -92,8 +95,9 @@ TEST(RngCore, HealthTestsPassAtTheirLimitsAndFailOneStepPast)
                 bytes[p] = w % 28 == 0 && w / 28 < level ? 0xA5 : static_cast<uint8_t>(w % 0xA5);
             RngHealth health;
             bool passed = true;
+            const RngReference a5 = [](void*, uint8_t* reference) { return *reference = 0xA5, true; };
             for (std::size_t at = 0; at < bytes.size() && passed; at += piece)
-                passed = RngProportionPasses(&health, bytes.data() + at, std::min(piece, bytes.size() - at));
+                passed = RngProportionPasses(&health, bytes.data() + at, std::min(piece, bytes.size() - at), a5, nullptr);
             EXPECT_EQ(passed, level < RngAptCutoff) << level << " a window, in pieces of " << piece;
         }
     for (int length : {32, 64, 4096}) {
@@ -103,6 +107,26 @@ TEST(RngCore, HealthTestsPassAtTheirLimitsAndFailOneStepPast)
         for (std::size_t done = 0; done < 64 * 1024 && status == RngStatus::Ok; done += 100)
             status = Generate(&cycle, &health, 100);
         EXPECT_EQ(status, RngStatus::HealthFailure) << "a cycle of " << length << " bytes";
+    }
+}
+
+// What the health tests keep from one request to the next holds no byte that was given out,
+// within a window of the proportion test and across one.
+TEST(RngCore, TheStateKeepsNoByteThatWasServed)
+{
+    Script tagged{Tagged};
+    RngHealth health;
+    std::vector<uint8_t> served;
+    for (std::size_t length : {100, 100, 700}) {
+        std::vector<uint8_t> out(length);
+        ASSERT_EQ(RngGenerate(Source(&tagged), &health, out.data(), length), RngStatus::Ok);
+        served.insert(served.end(), out.begin(), out.end());
+        uint8_t kept[17];
+        std::memcpy(kept, &health.previous, 8);
+        std::memcpy(kept + 8, &health.reference, 8);
+        kept[16] = health.aptReference;
+        for (uint8_t byte : kept)
+            EXPECT_EQ(std::count(served.begin(), served.end(), byte), 0) << "kept " << int(byte) << " after " << served.size();
     }
 }
 
