@@ -1,16 +1,19 @@
 // A CryptoAPI provider of type 22 that serves random bytes from the CPU's hardware
 // generator (RDRAND), with start-up and continuous health tests. It offers random
-// numbers only: no keys, no hashes, no key containers.
+// numbers only: no keys and no hashes. It stores no key container: every context is
+// opened on an empty key set of its own, as CRYPT_VERIFYCONTEXT gives, that nothing
+// outlives; so CRYPT_NEWKEYSET makes one like any other, no container is listed, and
+// CRYPT_DELETEKEYSET finds none to delete.
 #include "csp_entry.h"
 #include "csp_handles.h"
 #include "provider_identity.h"
 #include "rng_core.h"
+#include "turns.h"
 
 #include <cpuid.h>
 #include <immintrin.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -25,22 +28,9 @@ constexpr DWORD ProviderVersion = 0x0200;
 // One generator stream for the process: its health state is shared by every handle.
 RngHealth g_health;
 
-// The generator is taken in turn, first come first served, a chunk at a time: a small
-// request waits for the chunk in progress, not for the rest of a large one.
-std::atomic<uint32_t> g_nextTicket{0}, g_nowServing{0};
-constexpr DWORD ChunkSize = 4096;
-
-void LockGenerator()
-{
-    const uint32_t ticket = g_nextTicket.fetch_add(1, std::memory_order_relaxed);
-    while (g_nowServing.load(std::memory_order_acquire) != ticket)
-        SwitchToThread();
-}
-
-void UnlockGenerator()
-{
-    g_nowServing.fetch_add(1, std::memory_order_release);
-}
+// The generator is taken in turn a chunk at a time: a small request waits for the chunk
+// in progress, not for the rest of a large one.
+constexpr DWORD ChunkSize = RngChunkSize;
 
 __attribute__((target("rdrnd"))) bool RdRandStep(void*, uint32_t* sample)
 {
@@ -140,17 +130,12 @@ BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPSTR pszContainer, DWORD dwFla
         return CspFail(NTE_BAD_FLAGS);  // a verification context has no container
     if (!phProv)
         return CspFail(ERROR_INVALID_PARAMETER);
-    if (dwFlags & CRYPT_DELETEKEYSET) {
-        // No container is ever stored, so there is nothing to delete and no handle to give.
-        *phProv = 0;
-        return TRUE;
-    }
-    if (dwFlags & CRYPT_NEWKEYSET)
-        return CspFail(NTE_EXISTS);  // the one implicit container always exists
+    if (dwFlags & CRYPT_DELETEKEYSET)
+        return CspFail(NTE_BAD_KEYSET);  // no key set is ever stored
 
-    LockGenerator();
+    TakeTurn();
     const RngStatus status = RngOpen(HardwareSource(), &g_health);
-    UnlockGenerator();
+    EndTurn();
     if (status != RngStatus::Ok)
         return CspFail(ErrorFor(status));
 
@@ -182,9 +167,9 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
     RngStatus status = RngStatus::Ok;
     for (DWORD done = 0; done < dwLen && status == RngStatus::Ok;) {
         const DWORD n = std::min(ChunkSize, dwLen - done);
-        LockGenerator();
+        TakeTurn();
         status = RngGenerate(HardwareSource(), &g_health, chunk, n);
-        UnlockGenerator();
+        EndTurn();
         if (status == RngStatus::Ok) {
             std::memcpy(pbBuffer + done, chunk, n);
             done += n;
@@ -214,11 +199,11 @@ BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD*
     case PP_CONTAINER:
     case PP_UNIQUE_CONTAINER: {
         std::string container;
-        if (!CspHandleContainer(hProv, &container))
-            return CspFail(NTE_BAD_UID);
+        if (const DWORD error = CspHandleContainer(hProv, &container))
+            return CspFail(error);
         return ReturnParam(container.c_str(), static_cast<DWORD>(container.size() + 1), pbData, pdwDataLen);
     }
-    // No containers to list and no algorithms: every enumeration ends at once, as
+    // No stored containers to list and no algorithms: every enumeration ends at once, as
     // enumerating callers expect.
     case PP_ENUMCONTAINERS:
     case PP_ENUMALGS:

@@ -60,27 +60,29 @@ bool CspHandleClose(HCRYPTPROV provider)
     return open;
 }
 
-bool CspHandleContainer(HCRYPTPROV provider, std::string* container)
+DWORD CspHandleContainer(HCRYPTPROV provider, std::string* container)
 {
     EnterCriticalSection(&g_lock);
-    bool open = false;
+    DWORD error = static_cast<DWORD>(NTE_BAD_UID);
     try {
         if (g_open) {
             const auto found = g_open->find(provider);
-            open = found != g_open->end();
-            if (open && container)
-                *container = found->second;
+            if (found != g_open->end()) {
+                if (container)
+                    *container = found->second;
+                error = ERROR_SUCCESS;
+            }
         }
     } catch (const std::bad_alloc&) {
-        open = false;
+        error = static_cast<DWORD>(NTE_NO_MEMORY);
     }
     LeaveCriticalSection(&g_lock);
-    return open;
+    return error;
 }
 
 bool CspHandleIsValid(HCRYPTPROV provider)
 {
-    return CspHandleContainer(provider, nullptr);
+    return CspHandleContainer(provider, nullptr) == ERROR_SUCCESS;
 }
 
 BOOL CspFail(DWORD error)

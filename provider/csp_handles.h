@@ -13,5 +13,6 @@ void CspHandlesShutdown();
 // A new handle for a context of the given key container (null: none); 0 when memory ran out.
 HCRYPTPROV CspHandleOpen(const char* container);
 bool CspHandleClose(HCRYPTPROV provider);
-// Whether the handle is open, and the container it was opened for (container may be null).
-bool CspHandleContainer(HCRYPTPROV provider, std::string* container);
+// The container the handle was opened for (container may be null): ERROR_SUCCESS,
+// NTE_BAD_UID for a handle that is not open, or NTE_NO_MEMORY.
+DWORD CspHandleContainer(HCRYPTPROV provider, std::string* container);
