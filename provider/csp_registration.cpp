@@ -43,9 +43,20 @@ Path CanonicalPath(const Path& path)
     return longName.empty() ? full : longName;
 }
 
-bool SamePath(const Path& a, const Path& b)
+// Paths, and provider names, are told apart without regard to case.
+bool SameIgnoringCase(const Path& a, const Path& b)
 {
     return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+bool SamePath(const Path& a, const Path& b)
+{
+    return SameIgnoringCase(a, b);
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b)
+{
+    return SameIgnoringCase(a, b);
 }
 
 // Either string type: a path may hold environment variables, which CanonicalPath expands.
@@ -115,6 +126,10 @@ HRESULT Register()
     const HRESULT found = LookUp(&modulePath, &holder);
     if (FAILED(found))
         return found;
+    // CryptoAPI loads the provider into programs that know no path longer than MAX_PATH:
+    // registered from a longer one, it would fail them all.
+    if (modulePath.size() >= MAX_PATH)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
 
     HKEY key = nullptr;
     LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ProviderKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
@@ -158,9 +173,9 @@ HRESULT Unregister()
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
     // A provider type that names the provider just removed would point at nothing.
-    Path name;
+    std::wstring name;
     if (ReadString(HKEY_LOCAL_MACHINE, ProviderTypeKey, L"Name", &name) == ERROR_SUCCESS &&
-        SamePath(name, ProviderName))
+        SameName(name, ProviderName))
         rc = RegDeleteKeyW(HKEY_LOCAL_MACHINE, ProviderTypeKey);
     return HRESULT_FROM_WIN32(rc);
 }
