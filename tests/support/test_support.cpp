@@ -29,6 +29,8 @@ long RunProgram(std::wstring commandLine)
         return -1;
     if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
         GetExitCodeProcess(process.hProcess, &code);
+    else
+        TerminateProcess(process.hProcess, code);  // nothing left running behind the test
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return static_cast<long>(code);
