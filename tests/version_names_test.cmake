@@ -1,0 +1,42 @@
+# The release names and installer versions made from every part of the version: today's
+# stay as they are, no two versions share either, and a later version has the higher
+# installer version. Run as cmake -P.
+cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/QuorvelVersion.cmake)
+set(failed 0)
+function(expect version release msi)
+  quorvel_release_names(${version} got_release got_msi)
+  if(NOT got_release STREQUAL release OR NOT got_msi STREQUAL msi)
+    message(SEND_ERROR "${version}: ${got_release} ${got_msi}, expected ${release} ${msi}")
+  endif()
+endfunction()
+expect(1.0.0.1 1.01 1.0.1)          # today's
+expect(1.0.1.1 1.0.1.1 1.0.1001)    # the third part counts
+expect(1.0.1.0 1.0.1.0 1.0.1000)
+expect(1.0.0.10 1.0.0.10 1.0.10)
+expect(1.1.0.1 1.11 1.1.1)
+expect(1.11.0.0 1.11.0.0 1.11.0)
+expect(2.0.64.999 2.0.64.999 2.0.64999)
+
+# Every version with parts among these, in order: names all differ, installer versions rise.
+set(names "")
+set(previous "")
+foreach(major 1 2)
+  foreach(minor 0 1 9 10 11)
+    foreach(patch 0 1 9 10)
+      foreach(tweak 0 1 9 10 11 100)
+        quorvel_release_names(${major}.${minor}.${patch}.${tweak} release msi)
+        if(release IN_LIST names)
+          message(SEND_ERROR "${major}.${minor}.${patch}.${tweak} is named ${release} like an earlier version")
+        endif()
+        list(APPEND names ${release})
+        if(previous AND NOT msi VERSION_GREATER previous)
+          message(SEND_ERROR "${major}.${minor}.${patch}.${tweak}: installer version ${msi} not above ${previous}")
+        endif()
+        set(previous ${msi})
+      endforeach()
+    endforeach()
+  endforeach()
+endforeach()
+list(LENGTH names count)
+message(STATUS "${count} versions, each named and numbered apart")
