@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <vector>
 
 namespace {
@@ -230,6 +231,52 @@ TEST_F(Quorvel, BrowseSetsAnExistingFileAndCancelClearsIt)
         EXPECT_EQ(FileBytes(file_), choose ? EarlierFile : NoFile) << "only a chosen file is written";
         DeleteFileA(file_.c_str());
     }
+}
+
+// Quorvel.exe's manifest as the system reads it from the built file: the rights of whoever
+// starts it (no virtualization), Windows 7 to 11 named, no visual styles, no DPI awareness.
+TEST(Release, TheManifestAsksTheInvokersRightsAndNamesWindows7To11)
+{
+    const std::string exe = Beside("Quorvel.exe");
+    ACTCTXA request = {};
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = exe.c_str();
+    request.lpResourceName = MAKEINTRESOURCEA(1);
+    const HANDLE context = CreateActCtxA(&request);
+    ASSERT_NE(context, INVALID_HANDLE_VALUE) << "the system reads no manifest: " << GetLastError();
+    ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level = {};
+    SIZE_T size = 0;
+    EXPECT_TRUE(QueryActCtxW(0, context, nullptr, RunlevelInformationInActivationContext, &level, sizeof level, &size));
+    EXPECT_EQ(level.RunLevel, ACTCTX_RUN_LEVEL_AS_INVOKER);
+    EXPECT_EQ(level.UiAccess, 0u);
+    // As the system lays it out since Windows 10; MinGW's header has the older element, without
+    // the last field.
+    struct Compatibility {
+        DWORD count;
+        struct { GUID id; DWORD type; ULONGLONG maxVersionTested; } elements[16];
+    } compatibility = {};
+    EXPECT_TRUE(QueryActCtxW(0, context, nullptr, CompatibilityInformationInActivationContext, &compatibility,
+                             sizeof compatibility, &size));
+    std::set<std::string> systems;
+    for (DWORD i = 0; i < compatibility.count && i < 16; ++i) {
+        const GUID& id = compatibility.elements[i].id;
+        char text[40];
+        wsprintfA(text, "{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", id.Data1, id.Data2, id.Data3, id.Data4[0],
+                  id.Data4[1], id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6], id.Data4[7]);
+        systems.insert(compatibility.elements[i].type == ACTCTX_COMPATIBILITY_ELEMENT_TYPE_OS ? text : "?");
+    }
+    EXPECT_EQ(systems, (std::set<std::string>{"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",    // Windows 7
+                                              "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",    // 8
+                                              "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",    // 8.1
+                                              "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}));  // 10 and 11
+    ReleaseActCtx(context);
+    const HMODULE file = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const HRSRC resource = FindResourceA(file, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    const std::string text(static_cast<const char*>(LockResource(LoadResource(file, resource))), SizeofResource(file, resource));
+    for (const char* absent : {"Common-Controls", "dpiAware"})
+        EXPECT_EQ(text.find(absent), std::string::npos) << absent;
+    FreeLibrary(file);
 }
 
 }  // namespace
