@@ -3,8 +3,9 @@
 // against a bare WM_SETTEXT of a text of that shape on the same box, in a fresh process as
 // Quorvel's is: the floor under it. Prints seconds and ratios (medians of 3 up to 10^5 values, single runs
 // above); asserts nothing.
-//   generate_bench [--quick] [--large]
-//   --quick measures each once; --large adds 10^7 values.
+//   generate_bench [--quick] [--large] [--edge]
+//   --quick measures each once; --large adds 10^7 values; --edge measures the largest runs
+//   the box takes and one step past each instead.
 #include "driver.h"
 #include "test_support.h"
 #include "bench_clock.h"
@@ -31,6 +32,9 @@ const Shape Shapes[] = {
     {"tab", "\t", 8},
 };
 
+// A run is waited for this long before it counts as stuck.
+constexpr DWORD LongestRunMs = 3600 * 1000;
+
 double Measure(int count, const Shape& shape)
 {
     App app;
@@ -42,7 +46,8 @@ double Measure(int count, const Shape& shape)
     SendDlgItemMessageA(app.dialog, IDC_BASE_LIST, LB_SETTOPINDEX, shape.baseItem, 0);
     const double start = Now();
     // A warning above 10000 values is answered at once and counted in.
-    const std::vector<std::string> boxes = Press(app, IDOK, count > 10000 ? std::vector<int>{IDOK} : std::vector<int>{});
+    const std::vector<std::string> boxes =
+        Press(app, IDOK, count > 10000 ? std::vector<int>{IDOK} : std::vector<int>{}, "", LongestRunMs);
     const double seconds = Now() - start;
     const bool shown = Field(app, IDC_STATUS) == "Ready" && !Field(app, IDC_ELAPSED).empty();
     Stop(&app);
@@ -99,6 +104,40 @@ double BareSetTextApart(int count)
     return got > 0 ? std::atof(figure) : -1;
 }
 
+// --edge: the largest runs whose text the output box takes under Wine, with line feeds and
+// with no delimiter, and one step past each, written to a file: how long each took, what
+// Quorvel said, and how much the file holds.
+int Edge()
+{
+    const struct { const char* name; const char* delimiter; const char* count; } runs[] = {
+        {"line feeds", "\n", "13000000"}, {"line feeds", "\n", "14000000"},
+        {"no delimiter", "", "65000000"}, {"no delimiter", "", "70000000"}};
+    const std::string file = Beside("edge-run.txt");
+    for (const auto& run : runs) {
+        App app;
+        if (!Start(&app))
+            return 1;
+        SetField(app, IDC_COUNT, run.count);
+        SetField(app, IDC_DEC_MAX, "255");
+        SetField(app, IDC_DELIMITER, run.delimiter);
+        SetField(app, IDC_OUTPUT_PATH, file.c_str());
+        DeleteFileA(file.c_str());
+        const double start = Now();
+        const std::vector<std::string> boxes = Press(app, IDOK, {IDOK}, "", LongestRunMs);
+        const double seconds = Now() - start;
+        WIN32_FILE_ATTRIBUTE_DATA written = {};
+        GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &written);
+        std::string told = boxes.size() > 1 ? boxes[1].substr(0, boxes[1].find('\n')) : "nothing";
+        std::printf("%-12s %9s values: %8.1f s, status %s, file %llu bytes, told: %s\n", run.name, run.count, seconds,
+                    Field(app, IDC_STATUS).c_str(),
+                    (static_cast<unsigned long long>(written.nFileSizeHigh) << 32) | written.nFileSizeLow, told.c_str());
+        std::fflush(stdout);
+        Stop(&app);
+    }
+    DeleteFileA(file.c_str());
+    return 0;
+}
+
 double Median(std::vector<double> all)
 {
     std::sort(all.begin(), all.end());
@@ -119,10 +158,11 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "--bare-settext") == 0)
         return BareSetText(std::atoi(argv[2]));
-    bool quick = false, large = false;
+    bool quick = false, large = false, edge = false;
     for (int i = 1; i < argc; ++i) {
         quick = quick || std::strcmp(argv[i], "--quick") == 0;
         large = large || std::strcmp(argv[i], "--large") == 0;
+        edge = edge || std::strcmp(argv[i], "--edge") == 0;
     }
     std::vector<int> counts = {1000, 10000, 100000, 1000000};
     if (large)
@@ -131,6 +171,11 @@ int main(int argc, char** argv)
     if (!RegisterProvider(Beside("hwrngcsp.dll"))) {
         std::printf("could not register the provider\n");
         return 1;
+    }
+    if (edge) {
+        const int result = Edge();
+        RemoveProvider();
+        return result;
     }
     // Every shape of a count and the bare call are timed in turn, round after round, so that
     // what slows the machine for a while weighs on all of them alike.

@@ -101,7 +101,7 @@ void SetField(const App& app, int id, const char* text)
     SendDlgItemMessageA(app.dialog, id, WM_SETTEXT, 0, LPARAM(text));
 }
 
-std::vector<std::string> Press(const App& app, int id, std::vector<int> answers, const char* fileName)
+std::vector<std::string> Press(const App& app, int id, std::vector<int> answers, const char* fileName, DWORD waitMs)
 {
     std::vector<std::string> seen;
     const HANDLE press = CreateThread(nullptr, 0, SendPress, GetDlgItem(app.dialog, id), 0, nullptr);
@@ -116,12 +116,13 @@ std::vector<std::string> Press(const App& app, int id, std::vector<int> answers,
             Sleep(10);
     }
     // A box nobody expected is told and closed at once, so a fault fails fast.
-    for (DWORD waited = 0; press && WaitForSingleObject(press, 20) == WAIT_TIMEOUT; waited += 20) {
-        if (const HWND box = BoxOf(app); box && waited < WaitMs) {
+    for (const DWORD start = GetTickCount(); press && WaitForSingleObject(press, 20) == WAIT_TIMEOUT;) {
+        const DWORD waited = GetTickCount() - start;
+        if (const HWND box = BoxOf(app); box && waited < waitMs) {
             seen.push_back("<another box> " + Describe(box));
             PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
             Sleep(200);
-        } else if (waited >= WaitMs) {
+        } else if (waited >= waitMs) {
             seen.push_back("<stuck>");
             break;
         }

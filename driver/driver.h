@@ -33,5 +33,6 @@ void SetField(const App& app, int id, const char* text);
 // Presses a button and answers the boxes it opens with the given buttons in turn, typing
 // fileName into a Save dialog first. Returns the boxes as "caption|message"; any further
 // box is cancelled and listed as "<another box> caption|message", and "<stuck>" follows
-// if the press did not end.
-std::vector<std::string> Press(const App& app, int id, std::vector<int> answers = {}, const char* fileName = "");
+// if the press did not end within waitMs.
+std::vector<std::string> Press(const App& app, int id, std::vector<int> answers = {}, const char* fileName = "",
+                               DWORD waitMs = WaitMs);

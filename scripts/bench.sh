@@ -2,11 +2,13 @@
 # Prints the benchmark figures: the text builder natively (next to GNU shuf), the
 # provider against raw RDRAND32 under Wine, and Generate end to end under Wine for each
 # delimiter shape against line feeds. Nothing here passes or fails on time.
-#   bash scripts/bench.sh [--quick] [--large] [--default-fonts]
+#   bash scripts/bench.sh [--quick] [--large] [--edge] [--default-fonts] [--x64]
 #   --quick times each Generate case once instead of taking the median of three (counts up
 #   to 10^5; larger ones are always timed once); --large adds 10^7 values; --default-fonts
 #   runs Generate in a prefix without Wine's own fonts, as a default prefix of Debian's Wine
-#   is, whose dialogs fall back to another face.
+#   is, whose dialogs fall back to another face; --edge runs, instead of the table, the
+#   largest runs the output box takes and one step past each (a quarter of an hour);
+#   --x64 measures the x86-64 build where the host would run the 32-bit one.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -17,7 +19,7 @@ cmake --build build/native --target engine_bench >/dev/null
 # shellcheck source=scripts/wine-session.sh
 source scripts/wine-session.sh
 # The 32-bit build where this host runs it, else the x86-64 one.
-if wine_host_runs_win32; then
+if wine_host_runs_win32 && [[ " $* " != *" --x64 "* ]]; then
   build=build/cross toolchain=cmake/mingw-i686.cmake session=win32
 else
   build=build/cross64 toolchain=cmake/mingw-x86_64.cmake session=x64
@@ -37,7 +39,8 @@ prefix=$root/$build/wineprefix bench_args=()
 for arg in "$@"; do
   case $arg in
     --default-fonts) prefix=$root/$build/wineprefix-default-fonts; export WINE_SESSION_DEFAULT_FONTS=1 ;;
-    --quick|--large) bench_args+=("$arg") ;;
+    --quick|--large|--edge) bench_args+=("$arg") ;;
+    --x64) ;;
     *) echo "bench.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
