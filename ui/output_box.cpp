@@ -104,33 +104,59 @@ void CloseMeasure(Measure* measure)
     measure->dc = nullptr;
 }
 
-// The widths the box gives each of the first n characters of s (n <= MaxLine); false where
+// The widths the box gives each of the first n characters of s (n <= MaxLine), or where
+// widths is null, their width as one line, which the box compares with its own; false where
 // the system cannot analyse them.
-bool LogicalWidths(Measure& measure, const char* s, int n, int* widths)
+bool Widths(Measure& measure, const char* s, int n, int* widths, int* lineWidth = nullptr)
 {
     WCHAR wide[MaxLine];
     Widen(s, n, wide);
     SCRIPT_STRING_ANALYSIS line = nullptr;
-    const bool ok = n > 0 &&
-                    SUCCEEDED(ScriptStringAnalyse(measure.dc, wide, n, n * 3 / 2 + 16, -1,
-                                                  SSA_LINK | SSA_FALLBACK | SSA_GLYPHS | SSA_TAB, -1, nullptr,
-                                                  nullptr, nullptr, &measure.tabs, nullptr, &line)) &&
-                    SUCCEEDED(ScriptStringGetLogicalWidths(line, widths));
+    bool ok = n > 0 && SUCCEEDED(ScriptStringAnalyse(measure.dc, wide, n, n * 3 / 2 + 16, -1,
+                                                     SSA_LINK | SSA_FALLBACK | SSA_GLYPHS | SSA_TAB, -1, nullptr,
+                                                     nullptr, nullptr, &measure.tabs, nullptr, &line));
+    if (ok && widths)
+        ok = SUCCEEDED(ScriptStringGetLogicalWidths(line, widths));
+    if (ok && lineWidth)
+        *lineWidth = ScriptString_pSize(line)->cx;
     ScriptStringFree(&line);
     return ok;
 }
 
-// How many of the first n characters of s fit across the box (n <= MaxLine); -1 where the
-// system cannot tell.
+// The width of the first n characters of s as one line in the box; -1 where the system cannot
+// tell.
+int LineWidth(Measure& measure, const char* s, int n)
+{
+    int width = -1;
+    return n == 0 ? 0 : Widths(measure, s, n, nullptr, &width) ? width : -1;
+}
+
+// How many of the first n characters of s fit across the box (n <= MaxLine), by their widths;
+// -1 where the system cannot tell.
 int FittingCount(Measure& measure, const char* s, int n)
 {
     int widths[MaxLine];
-    if (!LogicalWidths(measure, s, n, widths))
+    if (!Widths(measure, s, n, widths))
         return -1;
     for (int i = 0, x = 0; i < n; ++i)
         if ((x += widths[i]) > measure.width)
             return i;
     return n;
+}
+
+// How many of the first n characters of s fit across the box as one line, starting from a
+// guess of `fit`: with a good guess, two lines measured.
+int FittingFrom(Measure& measure, const char* s, int n, int fit)
+{
+    const auto fits = [&](int count) {
+        const int width = LineWidth(measure, s, count);
+        return width >= 0 && width <= measure.width;
+    };
+    while (fit > 0 && !fits(fit))
+        --fit;
+    while (fit < n && fits(fit + 1))
+        ++fit;
+    return fit;
 }
 
 // The end of a line that starts at s and does not fit: after the last break opportunity,
@@ -159,32 +185,33 @@ int AdvanceAt(const Advances& advances, unsigned char c, int x)
     return c == '\t' ? advances.tabStop - x % advances.tabStop : advances.of[c];
 }
 
-// The advance of every character the text holds, then a check that the box measures the
-// start of the text as their sum: a font that kerns a pair or shapes in context does not.
+// The advance of every character the text holds, then a check that the box measures lines
+// at the start of the text as their sum, and the character after each as too wide: a font
+// that kerns a pair or shapes in context does not.
 void MeasureAdvances(Measure& measure, const char* text, std::size_t length, Advances* advances)
 {
     bool present[256] = {};
     for (std::size_t i = 0; i < length; ++i)
         present[static_cast<unsigned char>(text[i])] = true;
-    int widths[MaxLine];
     for (int c = 0; c < 256; ++c) {
         const char one = static_cast<char>(c);
-        if (present[c] && c != '\t' && !LogicalWidths(measure, &one, 1, widths))
+        advances->of[c] = present[c] && c != '\t' ? LineWidth(measure, &one, 1) : 0;
+        if (advances->of[c] < 0)
             return;
-        advances->of[c] = present[c] ? widths[0] : 0;
     }
     TEXTMETRICA metrics = {};
     const int unit = measure.tabs.iScale > 0 ? measure.tabs.iScale
                                              : (GetTextMetricsA(measure.dc, &metrics), metrics.tmAveCharWidth);
     advances->tabStop = std::max(8 * unit, 1);
-    constexpr int Piece = 100, Pieces = 20;
-    for (std::size_t at = 0; at < length && at < std::size_t{Piece} * Pieces; at += Piece) {
-        const int n = static_cast<int>(std::min<std::size_t>(Piece, length - at));
-        if (!LogicalWidths(measure, text + at, n, widths))
+    for (std::size_t at = 0, lines = 0; at < length && lines < 20; ++lines) {
+        int n = 0, x = 0;
+        while (at + n < length && n < MaxLine &&
+               x + AdvanceAt(*advances, static_cast<unsigned char>(text[at + n]), x) <= measure.width)
+            x += AdvanceAt(*advances, static_cast<unsigned char>(text[at + n++]), x);
+        const int next = at + n < length && n < MaxLine ? AdvanceAt(*advances, static_cast<unsigned char>(text[at + n]), x) : 0;
+        if (LineWidth(measure, text + at, n) != x || (next > 0 && LineWidth(measure, text + at, n + 1) != x + next))
             return;
-        for (int i = 0, x = 0; i < n; x += widths[i++])
-            if (widths[i] != AdvanceAt(*advances, static_cast<unsigned char>(text[at + i]), x))
-                return;
+        at += std::max(n, 1);
     }
     advances->exact = true;
 }
@@ -232,14 +259,9 @@ bool FindLineStarts(Measure& measure, const char* text, std::size_t length, std:
             int x = 0;
             while (fit < length && x + AdvanceAt(advances, static_cast<unsigned char>(text[fit]), x) <= measure.width)
                 x += AdvanceAt(advances, static_cast<unsigned char>(text[fit++]), x);
-            if (!advances.exact) {
-                // Measured as the box measures, from the first 100 characters on.
+            if (!advances.exact) {  // measured as the box measures, from the sum's guess
                 const int rest = static_cast<int>(std::min<std::size_t>(length - from, MaxLine));
-                int exact = FittingCount(measure, text + from, std::min(rest, 100));
-                if (exact == 100 && rest > 100)
-                    exact = FittingCount(measure, text + from, rest);
-                if (exact >= 0 && (exact < rest || length - from <= std::size_t{MaxLine}))
-                    fit = from + static_cast<std::size_t>(exact);
+                fit = from + FittingFrom(measure, text + from, rest, std::min(static_cast<int>(fit - from), rest));
             }
             if (fit >= length)
                 return true;
