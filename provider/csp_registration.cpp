@@ -44,19 +44,9 @@ Path CanonicalPath(const Path& path)
 }
 
 // Paths, and provider names, are told apart without regard to case.
-bool SameIgnoringCase(const Path& a, const Path& b)
+bool SameIgnoringCase(const std::wstring& a, const std::wstring& b)
 {
     return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
-bool SamePath(const Path& a, const Path& b)
-{
-    return SameIgnoringCase(a, b);
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b)
-{
-    return SameIgnoringCase(a, b);
 }
 
 // Either string type: a path may hold environment variables, which CanonicalPath expands.
@@ -84,7 +74,7 @@ Holder ProviderHolder(const Path& modulePath, LONG* error)
         return Holder::Nobody;  // no key, or a key that names no file
     if (*error != ERROR_SUCCESS)
         return Holder::Unknown;
-    return SamePath(CanonicalPath(image), CanonicalPath(modulePath)) ? Holder::ThisFile : Holder::OtherFile;
+    return SameIgnoringCase(CanonicalPath(image), CanonicalPath(modulePath)) ? Holder::ThisFile : Holder::OtherFile;
 }
 
 LONG SetString(HKEY key, const wchar_t* name, const wchar_t* value)
@@ -175,7 +165,7 @@ HRESULT Unregister()
     // A provider type that names the provider just removed would point at nothing.
     std::wstring name;
     if (ReadString(HKEY_LOCAL_MACHINE, ProviderTypeKey, L"Name", &name) == ERROR_SUCCESS &&
-        SameName(name, ProviderName))
+        SameIgnoringCase(name, ProviderName))
         rc = RegDeleteKeyW(HKEY_LOCAL_MACHINE, ProviderTypeKey);
     return HRESULT_FROM_WIN32(rc);
 }

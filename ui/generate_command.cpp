@@ -82,14 +82,18 @@ bool WriteOutputFile(const char* path, const FileImage& image)
     return ok;
 }
 
+// A message nobody sends Quorvel: looking for it finds the queue empty.
+constexpr UINT NoMessage = WM_APP + 0x3FFF;
+
 // The dialog painted whole, with no remains of the warning and "Processing..." in its status,
-// and put on the screen (where the system shows what was painted only when the program
-// looks at its queue) before the long part of a large run, which takes no messages.
+// and put on the screen (where the system shows what was painted only once the program has
+// looked at its queue and found it empty) before the long part of a large run, which takes
+// no messages.
 void ShowBeforeTheLongPart(HWND dialog)
 {
     RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     MSG none;
-    PeekMessageA(&none, nullptr, WM_NULL, WM_NULL, PM_NOREMOVE | PM_NOYIELD);
+    PeekMessageA(&none, nullptr, NoMessage, NoMessage, PM_NOREMOVE);
 }
 
 // The run's numbers are too many for the output box to show: say so, and where they are.
