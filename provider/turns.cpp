@@ -22,6 +22,7 @@ Slot g_slots[SlotCount];
 
 // How long a waiter sleeps before it looks whether the ticket being served is still held.
 constexpr DWORD LookAfterMs = 50;
+constexpr uint64_t NoTicket = ~uint64_t{0};
 
 using WaitOnAddressFn = BOOL(WINAPI*)(volatile void*, void*, SIZE_T, DWORD);
 using WakeByAddressFn = void(WINAPI*)(void*);
@@ -70,14 +71,14 @@ void Ring(uint32_t ticket)
 }
 
 // After a long wait: the ticket being served passes on where its thread has ended, or where
-// no thread has claimed it for two looks in a row (ended between drawing it and saying so).
+// no thread has claimed it at two looks in a row (ended between drawing it and saying so).
 // A live thread whose ticket passed on that way draws another.
-void PassOnAbandoned(uint32_t serving, bool* unclaimedBefore)
+void PassOnAbandoned(uint32_t serving, uint64_t* unclaimedAtLastLook)
 {
     const uint64_t holder = g_slots[serving % SlotCount].holder.load(std::memory_order_acquire);
     const bool claimed = holder >> 32 == serving;
-    const bool abandoned = claimed ? Ended(static_cast<DWORD>(holder)) : *unclaimedBefore;
-    *unclaimedBefore = !claimed;
+    const bool abandoned = claimed ? Ended(static_cast<DWORD>(holder)) : *unclaimedAtLastLook == serving;
+    *unclaimedAtLastLook = claimed ? NoTicket : serving;
     if (abandoned && g_serving.compare_exchange_strong(serving, serving + 1, std::memory_order_acq_rel))
         Ring(serving + 1);
 }
@@ -90,7 +91,7 @@ void TakeTurn()
         const uint32_t mine = g_nextTicket.fetch_add(1, std::memory_order_seq_cst);
         Slot& slot = g_slots[mine % SlotCount];
         slot.holder.store(Holder(mine), std::memory_order_release);
-        bool unclaimedBefore = false;
+        uint64_t unclaimedAtLastLook = NoTicket;
         DWORD lookedAt = GetTickCount();
         for (;;) {
             uint32_t bell = slot.bell.load(std::memory_order_acquire);
@@ -104,7 +105,7 @@ void TakeTurn()
             else
                 Sleep(1);
             if (GetTickCount() - lookedAt >= LookAfterMs && g_serving.load(std::memory_order_acquire) == serving) {
-                PassOnAbandoned(serving, &unclaimedBefore);
+                PassOnAbandoned(serving, &unclaimedAtLastLook);
                 lookedAt = GetTickCount();
             }
         }
