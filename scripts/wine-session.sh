@@ -47,7 +47,13 @@ wine_prefix_create() {  # <prefix> <arch>
   local prefix=$1 arch=$2 log
   mkdir -p "$prefix"
   log=$(mktemp)
-  if ! (_wine_environment "$prefix" "$arch" && wineboot -i) </dev/null >"$log" 2>&1; then
+  local status=0
+  (_wine_environment "$prefix" "$arch" && wineboot -i) </dev/null >"$log" 2>&1 || status=$?
+  WINEPREFIX=$(realpath -m "$prefix") wineserver -w  # the registry is on disk once its server has gone
+  # wine64 alone cannot start the 32-bit half of a 64-bit prefix: wineboot then says that
+  # syswow64\rundll32.exe failed, and at times exits non-zero over it, with the prefix made.
+  if [ "$status" -ne 0 ] &&
+     ! { [ "$arch" = x64 ] && [ -f "$prefix/system.reg" ] && grep -q 'syswow64.*rundll32' "$log"; }; then
     echo "wine-session: wineboot failed for the $arch prefix $prefix; its last lines:" >&2
     tail -n 5 "$log" | sed 's/^/  /' >&2
     if grep -q 'Exec format error' "$log"; then
@@ -64,7 +70,6 @@ wine_prefix_create() {  # <prefix> <arch>
   if [ -d /usr/share/wine/fonts ] && [ -z "${WINE_SESSION_DEFAULT_FONTS:-}" ]; then
     mkdir -p "$prefix/drive_c/windows/Fonts" && cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
   fi
-  WINEPREFIX=$(realpath -m "$prefix") wineserver -w
 }
 
 # A copy of a prefix that was made once and never used: as fresh as a new one, without
