@@ -382,36 +382,47 @@ void CopySelection()
     CloseClipboard();
 }
 
-// The box given the text itself, in one piece, before a message that would change it or
-// lay it out by rules Quorvel does not follow. Slow for a long text, and never asked by
-// Quorvel.
+// The text itself, without Quorvel's line feeds, in a buffer of its own; null where memory
+// ran out.
+std::unique_ptr<char[]> WholeText(std::size_t* length)
+{
+    *length = TextLength();
+    std::unique_ptr<char[]> text(new (std::nothrow) char[*length + 1]);
+    if (text)
+        GetText(*length + 1, text.get());
+    return text;
+}
+
+// The box given a text as it is, in one piece, by rules that are no longer Quorvel's.
+void GivePlain(const char* text)
+{
+    g_output.starts.clear();
+    Forward(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+// The box given the text itself before a message that would change it or lay it out by rules
+// Quorvel does not follow. Slow for a long text, and never asked by Quorvel.
 void Reveal()
 {
-    const std::size_t length = TextLength();
-    std::unique_ptr<char[]> text(new (std::nothrow) char[length + 1]);
-    if (!text)
-        return;
-    GetText(length + 1, text.get());
-    g_output.starts.clear();
-    Forward(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.get()));
+    std::size_t length = 0;
+    if (const std::unique_ptr<char[]> text = WholeText(&length))
+        GivePlain(text.get());
 }
 
 bool FillWithLineEnds(HWND box, const char* text, std::size_t length);
 
-// The lines ended anew where the box's width or font has changed.
+// The lines ended anew where the box's width or font has changed; the text as it is where
+// that cannot be done.
 void Rewrap()
 {
     Measure measure;
     const bool changed = OpenMeasure(g_output.box, &measure) &&
                          (measure.width != g_output.width || measure.font != g_output.font);
     CloseMeasure(&measure);
-    const std::size_t length = TextLength();
-    std::unique_ptr<char[]> text(changed ? new (std::nothrow) char[length + 1] : nullptr);
-    if (!text)
-        return;
-    GetText(length + 1, text.get());
-    if (!FillWithLineEnds(g_output.box, text.get(), length))
-        Reveal();
+    std::size_t length = 0;
+    const std::unique_ptr<char[]> text = changed ? WholeText(&length) : nullptr;
+    if (text && !FillWithLineEnds(g_output.box, text.get(), length))
+        GivePlain(text.get());
 }
 
 LRESULT OnGetSel(WPARAM startOut, LPARAM endOut)
