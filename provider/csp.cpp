@@ -6,6 +6,7 @@
 // CRYPT_DELETEKEYSET finds none to delete.
 #include "csp_entry.h"
 #include "csp_handles.h"
+#include "probes.h"
 #include "provider_identity.h"
 #include "rng_core.h"
 #include "turns.h"
@@ -14,6 +15,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -25,8 +27,11 @@ const char ProviderName[] = HARDWARE_PROVIDER_NAME;
 constexpr DWORD ProviderType = HARDWARE_PROVIDER_TYPE;
 constexpr DWORD ProviderVersion = 0x0200;
 
-// One generator stream for the process: its health state is shared by every handle.
+// One generator stream for the process: its health state is shared by every handle, and
+// only the holder of the turn reads or writes it.
 RngHealth g_health;
+// Whether the generator passed its checks when last taken: read without the turn.
+std::atomic<bool> g_generatorPassed{false};
 
 // The generator is taken in turn a chunk at a time: a small request waits for the chunk
 // in progress, not for the rest of a large one.
@@ -46,26 +51,6 @@ void Pause(void*)
     __builtin_ia32_pause();
 }
 
-bool CpuHasRdRand()
-{
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    return __get_cpuid(1, &a, &b, &c, &d) && (c & bit_RDRND) != 0;
-}
-
-const RngSource& HardwareSource()
-{
-    static const RngSource source{CpuHasRdRand(), RdRandStep, Pause, nullptr};
-    return source;
-}
-
-// Overwrites the stack where the generator's frames were, with whatever samples the
-// compiler kept there; called from the same depth as the generator.
-__attribute__((noinline)) void WipeGeneratorFrames()
-{
-    BYTE frames[1024];
-    RngWipe(frames, sizeof frames);
-}
-
 DWORD ErrorFor(RngStatus status)
 {
     switch (status) {
@@ -76,6 +61,53 @@ DWORD ErrorFor(RngStatus status)
     case RngStatus::Latched: break;
     }
     return static_cast<DWORD>(NTE_FAIL);
+}
+
+bool CpuHasRdRand()
+{
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    return __get_cpuid(1, &a, &b, &c, &d) && (c & bit_RDRND) != 0;
+}
+
+// Set once when the DLL is loaded, before any caller can arrive: no guarded initialisation
+// that a thread ended half-way through would leave locked.
+RngSource g_source{false, RdRandStep, Pause, nullptr};
+
+// Takes the generator for this thread. Where the last holder ended holding it, the health
+// state may be torn mid-chunk: it is treated as unknown and the start-up test runs again
+// before anything is served; a generator found failed stays failed. ERROR_SUCCESS, with the
+// turn held, or why not, with no turn held.
+DWORD TakeGenerator()
+{
+    ProbeWaiting(true);
+    const Turn turn = TakeTurn();
+    const DWORD waitError = GetLastError();
+    ProbeWaiting(false);
+    if (turn == Turn::Failed)
+        return waitError;
+    if (turn == Turn::TakenFromAnEndedHolder) {
+        ProbeHolderEnded();
+        const bool latched = g_health.latched;
+        g_health = RngHealth{};
+        g_health.latched = latched;
+    }
+    if (!g_health.started)
+        ProbeStartup();
+    const RngStatus status = RngOpen(g_source, &g_health);
+    g_generatorPassed.store(status == RngStatus::Ok, std::memory_order_release);
+    if (status != RngStatus::Ok) {
+        EndTurn();
+        return ErrorFor(status);
+    }
+    return ERROR_SUCCESS;
+}
+
+// Overwrites the stack where the generator's frames were, with whatever samples the
+// compiler kept there; called from the same depth as the generator.
+__attribute__((noinline)) void WipeGeneratorFrames()
+{
+    BYTE frames[1024];
+    RngWipe(frames, sizeof frames);
 }
 
 // The CryptoAPI convention for returning a parameter: a null buffer asks for the size.
@@ -109,11 +141,15 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         HMODULE pinned = nullptr;
         GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                            reinterpret_cast<LPCSTR>(&DllMain), &pinned);
+        g_source.present = CpuHasRdRand();
+        if (!TurnsInit())
+            return FALSE;
         CspHandlesInit();
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
         // Only when unloaded while the process goes on: at process exit other modules'
         // detach code may still call in, and the system reclaims everything anyway.
         CspHandlesShutdown();
+        TurnsShutdown();
     }
     return TRUE;
 }
@@ -133,11 +169,13 @@ BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPSTR pszContainer, DWORD dwFla
     if (dwFlags & CRYPT_DELETEKEYSET)
         return CspFail(NTE_BAD_KEYSET);  // no key set is ever stored
 
-    TakeTurn();
-    const RngStatus status = RngOpen(HardwareSource(), &g_health);
-    EndTurn();
-    if (status != RngStatus::Ok)
-        return CspFail(ErrorFor(status));
+    // The generator is checked (the first time, its start-up test) before a context is given;
+    // once it has passed, a context costs no turn.
+    if (!g_generatorPassed.load(std::memory_order_acquire)) {
+        if (const DWORD error = TakeGenerator())
+            return CspFail(error);
+        EndTurn();
+    }
 
     const HCRYPTPROV handle = CspHandleOpen(pszContainer);
     if (!handle)
@@ -161,25 +199,35 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
         return TRUE;
     if (!pbBuffer)
         return CspFail(ERROR_INVALID_PARAMETER);
-    // Each chunk is made into our own buffer under the lock and copied out after it: a
-    // caller's buffer that faults leaves no lock held.
+    // The whole buffer is written before any random byte exists, so a buffer that faults
+    // does so here. Each chunk is made into our own buffer and then copied out; the turn is
+    // kept across chunks only while nobody waits for it, and otherwise ended before the copy.
+    std::memset(pbBuffer, 0, dwLen);
     BYTE chunk[ChunkSize];
-    RngStatus status = RngStatus::Ok;
-    for (DWORD done = 0; done < dwLen && status == RngStatus::Ok;) {
+    DWORD error = ERROR_SUCCESS;
+    bool holding = false;
+    for (DWORD done = 0; done < dwLen;) {
         const DWORD n = std::min(ChunkSize, dwLen - done);
-        TakeTurn();
-        status = RngGenerate(HardwareSource(), &g_health, chunk, n);
-        EndTurn();
-        if (status == RngStatus::Ok) {
-            std::memcpy(pbBuffer + done, chunk, n);
-            done += n;
+        if (!holding && (error = TakeGenerator()) != ERROR_SUCCESS)
+            break;
+        ProbeEnter();
+        const RngStatus status = RngGenerate(g_source, &g_health, chunk, n);
+        ProbeLeave();
+        holding = status == RngStatus::Ok && done + n < dwLen && !TurnWanted();
+        if (!holding)
+            EndTurn();
+        if (status != RngStatus::Ok) {
+            error = ErrorFor(status);
+            break;
         }
+        std::memcpy(pbBuffer + done, chunk, n);
+        done += n;
     }
     RngWipe(chunk, sizeof chunk);
     WipeGeneratorFrames();
-    if (status != RngStatus::Ok) {
+    if (error != ERROR_SUCCESS) {
         std::memset(pbBuffer, 0, dwLen);  // nothing of a failed request is given out
-        return CspFail(ErrorFor(status));
+        return CspFail(error);
     }
     return TRUE;
 }
