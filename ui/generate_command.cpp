@@ -4,6 +4,7 @@
 
 #include "generation_settings.h"
 #include "hardware_random_source.h"
+#include "output_file.h"
 #include "output_text.h"
 #include "resource.h"
 
@@ -61,27 +62,6 @@ bool RejectSetting(HWND dialog, const char* message)
     return true;
 }
 
-// Creates or replaces the file with exactly the image's bytes in one write.
-bool WriteOutputFile(const char* path, const FileImage& image)
-{
-    const HANDLE file =
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const DWORD size = static_cast<DWORD>(image.size);
-    bool ok = WriteFile(file, image.data, size, &written, nullptr) != 0;
-    if (ok && written != size) {
-        ok = false;
-        SetLastError(ERROR_WRITE_FAULT);  // a short write gives no reason of its own
-    }
-    const DWORD error = GetLastError();
-    if (!CloseHandle(file) && ok)
-        return false;  // what was written may not have reached the file
-    SetLastError(error);
-    return ok;
-}
-
 // A message nobody sends Quorvel: looking for it finds the queue empty.
 constexpr UINT NoMessage = WM_APP + 0x3FFF;
 
@@ -110,11 +90,9 @@ void ReportBoxError(HWND dialog, std::size_t count, const char* path, bool writt
 
 void ReportFileError(HWND dialog, const char* path)
 {
-    char reason[ErrorTextSize];
-    DescribeLastError(reason);
-    char text[PathBufferSize + ErrorTextSize + 64];
-    std::snprintf(text, sizeof text, "The output file could not be written:\n%s\n\n%s", path, reason);
-    ShowError(dialog, text);
+    char what[PathBufferSize + 64];
+    std::snprintf(what, sizeof what, "The output file could not be written:\n%s", path);
+    ShowLastError(dialog, what);
 }
 
 }  // namespace
