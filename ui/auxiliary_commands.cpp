@@ -3,6 +3,7 @@
 
 #include "quorvel_version.h"
 #include "resource.h"
+#include "save_dialog.h"
 
 #include <memory>
 #include <new>
@@ -23,12 +24,41 @@ const char HelpText[] =
     "\n"
     "Please see Readme.txt for installation details\n";
 
+// Another program may hold the clipboard open for a moment (clipboard managers and remote
+// desktops read every change): try again for a while before telling the user.
+constexpr int ClipboardTries = 16;
+constexpr DWORD ClipboardRetryMs = 25;
+
+bool OpenClipboardPatiently(HWND dialog)
+{
+    for (int attempt = 1;; ++attempt) {
+        if (OpenClipboard(dialog))
+            return true;
+        if (attempt == ClipboardTries)
+            return false;
+        Sleep(ClipboardRetryMs);
+    }
+}
+
+// Puts the block on the clipboard, which then owns it; false with the reason, the block
+// still ours and the clipboard as it was unless it was already emptied.
+bool PlaceOnClipboard(HWND dialog, HGLOBAL block)
+{
+    if (!OpenClipboardPatiently(dialog))
+        return false;
+    const bool placed = EmptyClipboard() && SetClipboardData(CF_TEXT, block);
+    const DWORD error = GetLastError();
+    CloseClipboard();
+    SetLastError(error);
+    return placed;
+}
+
 }  // namespace
 
 void OnBrowse(HWND dialog, MainDialogState& state)
 {
     // A failed dialog counts as a cancel: the output file is then cleared too.
-    if (GetSaveFileNameA(&state.saveDialog))
+    if (ChooseOutputFile(&state.saveDialog))
         SetDlgItemTextA(dialog, IDC_OUTPUT_PATH, state.pathBuffer);
     else
         SetDlgItemTextA(dialog, IDC_OUTPUT_PATH, "");
@@ -41,26 +71,25 @@ void OnCopy(HWND dialog, MainDialogState& state)
     // can be neither locked nor taken by the clipboard.
     const std::size_t size = state.recordedLength > 0 ? state.recordedLength : 1;
     std::unique_ptr<char[]> text(new (std::nothrow) char[size]);
-    if (!text)
+    HGLOBAL block = text ? GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, size) : nullptr;
+    char* data = block ? static_cast<char*>(GlobalLock(block)) : nullptr;
+    if (!data) {
+        if (block)
+            GlobalFree(block);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        ShowLastError(dialog, "The output could not be copied to the clipboard:");
         return;
+    }
     text[0] = '\0';
     GetDlgItemTextA(dialog, IDC_OUTPUT, text.get(), static_cast<int>(size));
-
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, size);
-    if (!block)
-        return;
-    if (char* data = static_cast<char*>(GlobalLock(block))) {
-        lstrcpyA(data, text.get());
-        GlobalUnlock(block);
-    }
-    if (!OpenClipboard(dialog)) {
+    lstrcpyA(data, text.get());
+    GlobalUnlock(block);
+    if (!PlaceOnClipboard(dialog, block)) {
+        const DWORD error = GetLastError();
         GlobalFree(block);
-        return;
+        SetLastError(error);
+        ShowLastError(dialog, "The output could not be copied to the clipboard:");
     }
-    EmptyClipboard();
-    if (!SetClipboardData(CF_TEXT, block))
-        GlobalFree(block);  // the clipboard did not take it over
-    CloseClipboard();
 }
 
 void OnTab(HWND dialog, MainDialogState&)

@@ -28,6 +28,8 @@ void OnExit(HWND dialog, MainDialogState& state);
 
 // A modal box captioned "ERROR" with an OK button.
 void ShowError(HWND dialog, const char* text);
+// The same box saying what failed, then the system's text for the last-error code.
+void ShowLastError(HWND dialog, const char* what);
 
 // Puts a run's text, or the random source's error text, into the output box. False, with
 // the box empty and the last-error code saying why, where the box cannot take it.

@@ -131,4 +131,85 @@ TEST_F(Commands, APipeIsWrittenDirectly)
     CloseHandle(reader.pipe);
 }
 
+// Names typed into the Save dialog: whatever the user types, Quorvel lives on, and a name
+// that names an existing file lands in the output-path field as its whole path. A drive and a
+// name stand for that name in the folder the dialog shows.
+struct TypedName {
+    const char* name;
+    const char* typed;
+    std::string chosen;  // the existing file it names; "": the dialog refuses it and is cancelled
+};
+class SaveDialog : public Commands, public ::testing::WithParamInterface<TypedName> {};
+TEST_P(SaveDialog, ANameTypedNeverEndsQuorvel)
+{
+    const TypedName& row = GetParam();
+    // A run into the programs' folder: the dialog then opens there.
+    SetField(app_, IDC_OUTPUT_PATH, Beside("browse-start.txt").c_str());
+    ASSERT_TRUE(Press(app_, IDOK).empty());
+    if (!row.chosen.empty())
+        CloseHandle(CreateFileA(row.chosen.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const std::vector<std::string> seen = Press(app_, IDC_BROWSE, {row.chosen.empty() ? IDCANCEL : IDOK}, row.typed);
+    EXPECT_TRUE(WaitForSingleObject(app_.process.hProcess, 0) == WAIT_TIMEOUT && Field(app_, IDC_COUNT) == "100")
+        << "Quorvel ended: " << (seen.empty() ? "" : seen.back());
+    EXPECT_EQ(Field(app_, IDC_OUTPUT_PATH), row.chosen);
+    DeleteFileA(row.chosen.c_str());
+    DeleteFileA(Beside("browse-start.txt").c_str());
+}
+const TypedName TypedNames[] = {
+    {"ADriveAndAName", "Z:quorvel-typed.txt", Beside("quorvel-typed.txt")},
+    {"ADriveAndANameInAFolder", "Z:.\\quorvel-typed.txt", Beside("quorvel-typed.txt")},
+    {"AFullPath", "Z:\\tmp\\quorvel-typed.txt", "Z:\\tmp\\quorvel-typed.txt"},
+    {"ANameWithATabAndALineFeed", "quorvel\ttyped\n.txt", ""},
+    {"ADriveAndANameWithATab", "Z:quorvel\ttyped.txt", ""},
+};
+INSTANTIATE_TEST_SUITE_P(Names, SaveDialog, ::testing::ValuesIn(TypedNames), [](const auto& row) { return row.param.name; });
+
+// Copy to Clipboard while another program holds the clipboard open: a moment's hold is
+// waited out; a longer one is told, and the clipboard keeps what it had.
+struct Holding {
+    HANDLE held;
+    DWORD ms;
+};
+DWORD WINAPI HoldClipboard(void* holding)
+{
+    const Holding& h = *static_cast<Holding*>(holding);
+    if (!OpenClipboard(nullptr))
+        return 1;
+    SetEvent(h.held);
+    Sleep(h.ms);
+    return CloseClipboard(), 0;
+}
+struct ClipboardRow {
+    const char* name;
+    DWORD heldMs;
+    bool copied;
+};
+class BusyClipboard : public Commands, public ::testing::WithParamInterface<ClipboardRow> {};
+TEST_P(BusyClipboard, IsWaitedForOrTold)
+{
+    const ClipboardRow& row = GetParam();
+    SetField(app_, IDC_COUNT, "4");
+    SetField(app_, IDC_DELIMITER, "\n");
+    ASSERT_TRUE(Press(app_, IDOK).empty());
+    const HGLOBAL earlier = GlobalAlloc(GMEM_MOVEABLE, 8);
+    lstrcpyA(static_cast<char*>(GlobalLock(earlier)), "earlier");
+    GlobalUnlock(earlier);
+    ASSERT_TRUE(OpenClipboard(nullptr) && EmptyClipboard() && SetClipboardData(CF_TEXT, earlier) && CloseClipboard());
+    Holding holding{CreateEventA(nullptr, TRUE, FALSE, nullptr), row.heldMs};
+    const HANDLE holder = CreateThread(nullptr, 0, HoldClipboard, &holding, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(holding.held, WaitMs), WAIT_OBJECT_0);
+    const std::vector<std::string> seen = Press(app_, IDC_COPY, row.copied ? std::vector<int>{} : std::vector<int>{IDOK});
+    EXPECT_EQ(WaitForSingleObject(holder, WaitMs), WAIT_OBJECT_0);
+    ASSERT_EQ(seen.size(), row.copied ? 0u : 1u) << seen.back();
+    EXPECT_TRUE(row.copied || StartsWith(seen[0], "ERROR|The output could not be copied to the clipboard:\n\n")) << seen[0];
+    EXPECT_EQ(Clipboard(), row.copied ? "0\n1\n2\n3" : "earlier");
+    CloseHandle(holder);
+    CloseHandle(holding.held);
+}
+const ClipboardRow ClipboardRows[] = {
+    {"HeldForAMomentIsCopied", 150, true},
+    {"HeldThroughoutIsToldAndKept", 2000, false},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, BusyClipboard, ::testing::ValuesIn(ClipboardRows), [](const auto& row) { return row.param.name; });
+
 }  // namespace
