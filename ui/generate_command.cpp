@@ -4,6 +4,7 @@
 
 #include "generation_settings.h"
 #include "hardware_random_source.h"
+#include "output_box.h"
 #include "output_file.h"
 #include "output_text.h"
 #include "resource.h"

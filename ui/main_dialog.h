@@ -31,6 +31,3 @@ void ShowError(HWND dialog, const char* text);
 // The same box saying what failed, then the system's text for the last-error code.
 void ShowLastError(HWND dialog, const char* what);
 
-// Puts a run's text, or the random source's error text, into the output box. False, with
-// the box empty and the last-error code saying why, where the box cannot take it.
-bool ShowOutput(HWND dialog, const char* text, std::size_t length);

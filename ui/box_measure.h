@@ -1,0 +1,51 @@
+// How the output box measures and breaks a line under Wine, asked of the system with the box's
+// own font, formatting rectangle and tab stops (Uniscribe, as Wine's edit control lays out).
+// Every failure is told in the last-error code.
+#pragma once
+
+#include "line_wrap.h"
+
+#include <windows.h>
+#include <usp10.h>
+
+#include <cstddef>
+#include <vector>
+
+// Far more characters than a line of the box holds, and few enough to be measured in one go:
+// Wine analyses a string of at most 254 runs, and a run may be one character.
+inline constexpr int MaxMeasured = 250;
+
+// The box's device context with its font, and its width.
+struct BoxMeasure {
+    HWND box = nullptr;
+    HDC dc = nullptr;
+    HGDIOBJ previousFont = nullptr;
+    HFONT font = nullptr;
+    int width = 0;
+    SCRIPT_TABDEF tabs = {0, 0, nullptr, 0};
+};
+
+bool OpenMeasure(HWND box, BoxMeasure* measure);
+void CloseMeasure(BoxMeasure* measure);
+
+// Each character's advance in the box, where the box measures a line as their sum (checked on
+// the text's first lines); false where it does not, where `exact` then is false, or where the
+// system could not measure.
+bool MeasureAdvances(BoxMeasure& measure, const char* text, std::size_t length, CharAdvances* advances, bool* exact);
+
+// How many of up to MaxMeasured characters of s fit across the box as one line, from a guess:
+// two lines measured for a good guess.
+std::size_t FittingFrom(BoxMeasure& measure, const char* s, std::size_t n, std::size_t guess);
+// How many of the first n characters of s (n <= MaxMeasured) fit, by their widths; -1 where
+// the system cannot tell.
+int FittingCount(BoxMeasure& measure, const char* s, int n);
+
+// Where the system lets each line break: before text[i] where soft[i].
+bool FindBreaks(const char* text, std::size_t length, std::vector<bool>* soft);
+
+// For the first n characters of s (n <= MaxMeasured + 1): where a line may break and where
+// white space stands.
+bool AnalyseBreaks(const char* s, int n, SCRIPT_LOGATTR* attributes);
+// The end of a line from s that does not fit in `limit` characters: after its last break
+// opportunity within them, else after `limit`; at least one.
+int LineEnd(const char* s, int limit);
