@@ -47,7 +47,7 @@ struct BoxState {
     std::size_t shownLength = 0;
     int width = 0;
     HFONT font = nullptr;
-    bool giving = false;  // Quorvel is giving the box a text: the box answers alone meanwhile
+    bool raw = false;  // Quorvel asks the box itself: it answers alone meanwhile
 };
 
 // The system gives a word-break procedure no window: it serves the one box of the process
@@ -70,12 +70,20 @@ std::size_t ReadText(const BoxState& state, std::size_t from, std::size_t room, 
 
 // The box given `text` (`boxLength` characters) in one call. The box tells of running out of
 // memory only to its parent, and may then hold part of it.
+// What the box itself answers, in its own indices.
+LRESULT AskBox(HWND box, BoxState& state, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const bool raw = state.raw;
+    state.raw = true;
+    const LRESULT result = SendMessageA(box, message, wParam, lParam);
+    state.raw = raw;
+    return result;
+}
+
 bool Give(HWND box, BoxState& state, const char* text, std::size_t boxLength)
 {
-    state.giving = true;
-    SetWindowTextA(box, text);
-    const bool whole = static_cast<std::size_t>(GetWindowTextLengthA(box)) == boxLength;
-    state.giving = false;
+    AskBox(box, state, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    const bool whole = static_cast<std::size_t>(AskBox(box, state, WM_GETTEXTLENGTH, 0, 0)) == boxLength;
     if (!whole)
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return whole;
@@ -93,21 +101,21 @@ struct Place {
     std::size_t start = 0, end = 0, firstVisible = 0;
 };
 
-Place SavePlace(HWND box, const BoxState& state)
+Place SavePlace(HWND box, BoxState& state)
 {
     DWORD start = 0, end = 0;
-    DefSubclassProc(box, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    const LRESULT first = DefSubclassProc(box, EM_LINEINDEX, DefSubclassProc(box, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    AskBox(box, state, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    const LRESULT first = AskBox(box, state, EM_LINEINDEX, AskBox(box, state, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
     return Place{BoxToText(state.starts, start), BoxToText(state.starts, end),
                  BoxToText(state.starts, static_cast<std::size_t>(std::max<LRESULT>(first, 0)))};
 }
 
-void RestorePlace(HWND box, const BoxState& state, const Place& place)
+void RestorePlace(HWND box, BoxState& state, const Place& place)
 {
-    DefSubclassProc(box, EM_SETSEL, TextToBox(state.starts, place.start), TextToBox(state.starts, place.end));
-    const LRESULT line = DefSubclassProc(box, EM_LINEFROMCHAR, TextToBox(state.starts, place.firstVisible), 0);
-    const LRESULT first = DefSubclassProc(box, EM_GETFIRSTVISIBLELINE, 0, 0);
-    DefSubclassProc(box, EM_LINESCROLL, 0, line - first);
+    AskBox(box, state, EM_SETSEL, TextToBox(state.starts, place.start), TextToBox(state.starts, place.end));
+    const LRESULT line = AskBox(box, state, EM_LINEFROMCHAR, TextToBox(state.starts, place.firstVisible), 0);
+    const LRESULT first = AskBox(box, state, EM_GETFIRSTVISIBLELINE, 0, 0);
+    AskBox(box, state, EM_LINESCROLL, 0, line - first);
 }
 
 // Whether the box can take a text of `chars` characters in `lines` lines, `copy` bytes of it
@@ -209,13 +217,13 @@ bool Fill(HWND box, BoxState& state, const char* text, std::size_t length)
     return true;
 }
 
-// The lines ended anew where the box's width or font has changed, the user's place kept; as
-// they were where that cannot be done.
-void Rewrap(HWND box, BoxState& state)
+// The lines ended anew where the box's width or font has changed, the user's place as it was
+// before the change kept; as they were where that cannot be done.
+void Rewrap(HWND box, BoxState& state, const Place& place)
 {
     RECT format = {};
-    DefSubclassProc(box, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&format));
-    const HFONT font = reinterpret_cast<HFONT>(DefSubclassProc(box, WM_GETFONT, 0, 0));
+    AskBox(box, state, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&format));
+    const HFONT font = reinterpret_cast<HFONT>(AskBox(box, state, WM_GETFONT, 0, 0));
     if (format.right - format.left == state.width && font == state.font)
         return;
     const std::size_t length = TextLength(state);
@@ -223,7 +231,6 @@ void Rewrap(HWND box, BoxState& state)
     if (!text)
         return;
     ReadText(state, 0, length + 1, text.get());
-    const Place place = SavePlace(box, state);
     if (Fill(box, state, text.get(), length))
         RestorePlace(box, state, place);
 }
@@ -316,7 +323,7 @@ LRESULT CALLBACK OutputBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lPa
         delete &state;
         return DefSubclassProc(box, message, wParam, lParam);
     }
-    if (state.starts.empty() || state.giving)
+    if (state.starts.empty() || state.raw)
         return DefSubclassProc(box, message, wParam, lParam);
     switch (message) {
     case WM_GETTEXTLENGTH:
@@ -363,8 +370,10 @@ LRESULT CALLBACK OutputBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lPa
     case EM_SETRECT:
     case EM_SETRECTNP:
     case EM_SETMARGINS: {
+        // Read before the box lays its lines out again for the change and moves its view.
+        const Place place = SavePlace(box, state);
         const LRESULT result = DefSubclassProc(box, message, wParam, lParam);
-        Rewrap(box, state);
+        Rewrap(box, state, place);
         return result;
     }
     default:
