@@ -30,6 +30,8 @@ constexpr std::size_t BoxBudget = std::size_t{1} << 30;
 // What Wine's edit control keeps for each line, heap overhead included, at most.
 constexpr std::size_t LineRecordBytes = 64;
 constexpr UINT_PTR SubclassId = 1;
+// The box names its state by this property, which its subclass removes with it.
+constexpr char StateProperty[] = "Quorvel output box";
 
 bool RunningOnWine()
 {
@@ -318,6 +320,7 @@ LRESULT CALLBACK OutputBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lPa
     BoxState& state = *reinterpret_cast<BoxState*>(data);
     if (message == WM_NCDESTROY) {
         RemoveWindowSubclass(box, OutputBoxProc, SubclassId);
+        RemovePropA(box, StateProperty);
         if (g_breaks.box == box)
             g_breaks.box = nullptr;
         delete &state;
@@ -440,13 +443,15 @@ bool Servable(const char* text, std::size_t length)
 }
 
 // The box's state, made and its procedure subclassed the first time.
+
 BoxState* StateOf(HWND box)
 {
-    DWORD_PTR data = 0;
-    if (GetWindowSubclass(box, OutputBoxProc, SubclassId, &data))
-        return reinterpret_cast<BoxState*>(data);
+    if (const HANDLE known = GetPropA(box, StateProperty))
+        return static_cast<BoxState*>(known);
     std::unique_ptr<BoxState> state(new (std::nothrow) BoxState);
-    if (!state || !SetWindowSubclass(box, OutputBoxProc, SubclassId, reinterpret_cast<DWORD_PTR>(state.get()))) {
+    if (!state || !SetPropA(box, StateProperty, state.get()) ||
+        !SetWindowSubclass(box, OutputBoxProc, SubclassId, reinterpret_cast<DWORD_PTR>(state.get()))) {
+        RemovePropA(box, StateProperty);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
