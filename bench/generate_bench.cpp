@@ -29,7 +29,7 @@ struct Shape {
 const Shape Shapes[] = {
     {"line feeds", "\n", 8}, {"CR LF", "\r\n", 8},  {"no delimiter", "", 8}, {"base 16, none", "", 14},
     {"space", " ", 8},       {"\", \"", ", ", 8},   {"\"-\"", "-", 8},       {"base 36, space", " ", 34},
-    {"tab", "\t", 8},
+    {"tab", "\t", 8},       {"lone CR", "\r", 8},   {"VT, ESC", "\v\x1b", 8},
 };
 
 // A run is waited for this long before it counts as stuck.

@@ -304,4 +304,24 @@ TEST_F(UsedBox, CopyingByKeyboardTakesTheTextItself)
     }
 }
 
+// Another program appending to the box, as a log window would (the caret to the end, then
+// EM_REPLACESEL): the text goes at the end, and the box shows the text itself from then on.
+TEST(AppendedBox, AnAppendGoesAtTheEnd)
+{
+    App app;
+    const struct Stopper { App* app; ~Stopper() { Stop(app); } } stopper{&app};
+    SetEnvironmentVariableA("FAKECSP_BYTES", nullptr);
+    ASSERT_TRUE(RegisterProvider(Beside("fakecsp.dll")) && Start(&app));
+    SetField(app, IDC_COUNT, "300");
+    SetField(app, IDC_DEC_MAX, "255");
+    SetField(app, IDC_DELIMITER, " ");
+    ASSERT_TRUE(Press(app, IDOK).empty());
+    const HWND box = GetDlgItem(app.dialog, IDC_OUTPUT);
+    const std::string text = Text(box);
+    ASSERT_GT(SendMessageA(box, EM_GETLINECOUNT, 0, 0), 3);
+    SendMessageA(box, EM_SETSEL, text.size(), text.size());
+    SendMessageA(box, EM_REPLACESEL, FALSE, LPARAM(" end"));
+    EXPECT_EQ(Text(box), text + " end");
+}
+
 }  // namespace
