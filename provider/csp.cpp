@@ -135,6 +135,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     if (reason == DLL_PROCESS_ATTACH) {
         g_module = instance;
         DisableThreadLibraryCalls(instance);
+        if (!TurnsInit())
+            return FALSE;
         // advapi32 loads the provider at every acquire and frees it at every release.
         // Staying loaded keeps one health-test stream per process and spares the caller
         // a load and a start-up test per request.
@@ -142,8 +144,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                            reinterpret_cast<LPCSTR>(&DllMain), &pinned);
         g_source.present = CpuHasRdRand();
-        if (!TurnsInit())
-            return FALSE;
         CspHandlesInit();
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
         // Only when unloaded while the process goes on: at process exit other modules'
@@ -217,6 +217,7 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
         if (!holding)
             EndTurn();
         if (status != RngStatus::Ok) {
+            g_generatorPassed.store(false, std::memory_order_release);  // the next context checks it again
             error = ErrorFor(status);
             break;
         }
