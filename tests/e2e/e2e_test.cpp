@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <vector>
@@ -41,7 +42,8 @@ std::string Shown(HRESULT code)
                ? text : "~Error " + Hex(code) + ": ";
 }
 
-enum Out { NoPath, File, Folder };
+// Where the output goes: nowhere; a file the first run writes (also on a full disk, or made read-only after).
+enum Out { NoPath, File, FullDisk, ReadOnly, FullDiskNoFile, Folder, Pipe };
 using Boxes = std::vector<std::pair<int, std::string>>;
 // Each starts Quorvel, runs once with the defaults (into the file if there is one), sets
 // the fields and presses Generate, answering the boxes it opens; then looks at what it left.
@@ -98,7 +100,44 @@ const Scenario Scenarios[] = {
     {"ProviderMissing", {}, "missing", File, {}, Shown(NTE_KEYSET_NOT_DEF), NoFile, "", "s"},
     {"UnwritableFileIsToldAndTheRunStands", {"3", "0", "10", ";"}, "", Folder, {{IDOK, "ERROR|{path}"}}, "0;1;2", NoFile,
      Calls(3), "s"},
+    // The file is replaced all or nothing.
+    {"AFullDiskKeepsTheEarlierText", {"2000000", "0", "9", ""}, "", FullDisk, {{IDOK, Warning}, {IDOK, "ERROR|{path}"}},
+     Sequence(2000000, 10, ""), EarlierFile, Calls(2000000), "s"},
+    {"AFullDiskMakesNoFileWhereThereWasNone", {"2000000", "0", "9", ""}, "", FullDiskNoFile,
+     {{IDOK, Warning}, {IDOK, "ERROR|{path}"}}, Sequence(2000000, 10, ""), NoFile, Calls(2000000), "s"},
+    {"WhatFitsReplacesTheEarlierText", {"500000", "0", "9", ""}, "", FullDisk, {{IDOK, Warning}}, Sequence(500000, 10, ""),
+     Sequence(500000, 10, "") + '\0', Calls(500000), "s"},
+    {"AReadOnlyFileIsRefusedAndKept", {"5", "0", "9", ""}, "", ReadOnly, {{IDOK, "ERROR|{path}"}}, "01234", EarlierFile,
+     Calls(5), "s"},
+    {"APipeIsWrittenDirectly", {"12", "0", "9", ","}, "", Pipe, {}, Sequence(12, 10, ","), Sequence(12, 10, ",") + '\0',
+     Calls(12), "s"},
+    // Texts the output box once took as one paragraph, for minutes to hours under Wine.
+    {"ACarriageReturn", {"100000", "0", "255", "\r"}, "", NoPath, {{IDOK, Warning}}, Sequence(100000, 256, "\r"), NoFile,
+     Calls(100000), "s"},
+    {"OtherControlCharactersBetweenLetters", {"100000", "0", "255", "a\v\f\x1b" "b"}, "", NoPath, {{IDOK, Warning}},
+     Sequence(100000, 256, "a\v\f\x1b" "b"), NoFile, Calls(100000), "s"},
+    // Run by e2e.double_byte_code_page, in the Japanese code page.
+    {"DoubleByteCodePageNoDelimiter", {"100000", "0", "255", ""}, "", NoPath, {{IDOK, Warning}}, Sequence(100000, 256, ""),
+     NoFile, Calls(100000), "s"},
+    {"DoubleByteCodePageSpace", {"100000", "0", "255", " "}, "", NoPath, {{IDOK, Warning}}, Sequence(100000, 256, " "),
+     NoFile, Calls(100000), "s"},
 };
+
+// Another program's thread: it reads a pipe to its end, or holds the clipboard open a while.
+struct Other { HANDLE handle, ready; DWORD ms; std::string read; };
+DWORD WINAPI ReadPipe(void* other)
+{
+    Other& o = *static_cast<Other*>(other);
+    char buffer[4096];
+    for (DWORD n = ConnectNamedPipe(o.handle, nullptr); ReadFile(o.handle, buffer, sizeof buffer, &n, nullptr) && n;)
+        o.read.append(buffer, n);
+    return 0;
+}
+DWORD WINAPI HoldClipboard(void* other)
+{
+    const Other& o = *static_cast<Other*>(other);
+    return OpenClipboard(nullptr) ? SetEvent(o.ready), Sleep(o.ms), CloseClipboard(), 0 : 1;
+}
 
 class Quorvel : public ::testing::Test {  // the fake provider as its hardware, its calls logged
 protected:
@@ -118,7 +157,14 @@ class Generate : public Quorvel, public ::testing::WithParamInterface<Scenario> 
 TEST_P(Generate, EndsAsExpected)
 {
     const Scenario& s = GetParam();
-    const std::string &provider = s.provider, path = s.out == Folder ? Beside("") : file_;
+    const bool full = s.out == FullDisk || s.out == FullDiskNoFile, pipe = s.out == Pipe;
+    const std::string target = full ? Beside("small-disk\\output.txt") : pipe ? "\\\\.\\pipe\\quorvel-output" : file_;
+    const std::string &provider = s.provider, path = s.out == Folder ? Beside("") : target;
+    ULARGE_INTEGER size = {};
+    if (full && !(GetDiskFreeSpaceExA(Beside("small-disk").c_str(), nullptr, &size, nullptr) && size.QuadPart <= (2u << 20)))
+        GTEST_SKIP() << "no small file system mounted beside the programs";
+    ASSERT_TRUE(!std::strstr(s.name, "DoubleByte") || GetACP() == 932) << "not in the Japanese code page";
+    DeleteFileA(target.c_str());
     const bool hex = provider.find_first_not_of("0123456789ABCDEF") == std::string::npos;
     SetEnvironmentVariableA("FAKECSP_BYTES", hex ? provider.c_str() : "");
     SetEnvironmentVariableA("FAKECSP_GEN_ERROR", provider.rfind("gen!", 0) ? nullptr : provider.c_str() + 4);
@@ -126,8 +172,12 @@ TEST_P(Generate, EndsAsExpected)
     if (provider == "missing")
         RemoveProvider();
     ASSERT_TRUE(Start(&app_));
-    SetField(app_, IDC_OUTPUT_PATH, s.out == File ? path.c_str() : "");
+    SetField(app_, IDC_OUTPUT_PATH, s.out == File || s.out == FullDisk || s.out == ReadOnly ? path.c_str() : "");
     ASSERT_TRUE(Press(app_, IDOK).empty());
+    if (s.out == ReadOnly)
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    Other reader{pipe ? CreateNamedPipeA(path.c_str(), PIPE_ACCESS_INBOUND, 0, 1, 0, 65536, 0, nullptr) : nullptr, {}, 0, {}};
+    const HANDLE pipeThread = pipe ? CreateThread(nullptr, 0, ReadPipe, &reader, 0, nullptr) : nullptr;
     SetField(app_, IDC_OUTPUT_PATH, s.out == NoPath ? "" : path.c_str());
     DeleteFileA(log_.c_str());
     const std::string output = Field(app_, IDC_OUTPUT), elapsed = Field(app_, IDC_ELAPSED);
@@ -151,7 +201,13 @@ TEST_P(Generate, EndsAsExpected)
     EXPECT_TRUE(s.output[0] == '~' ? shown.find(s.output.substr(1)) != std::string::npos
                                    : shown == (s.output == "=" ? output : s.output))
         << shown.size() << ": " << shown.substr(0, 200);
-    EXPECT_TRUE(FileBytes(file_) == s.file) << FileBytes(file_).substr(0, 200);
+    const std::string written = pipe ? (WaitForSingleObject(pipeThread, WaitMs), reader.read) : FileBytes(target);
+    EXPECT_TRUE(written == s.file) << written.substr(0, 200);
+    EXPECT_EQ(FileBytes(target + ".Quorvel.tmp"), NoFile) << "the new text's file left beside the output file";
+    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(target.c_str());
+    CloseHandle(pipeThread);
+    CloseHandle(reader.handle);
     EXPECT_EQ(FileBytes(log_), s.calls.empty() ? NoFile : s.calls);
     EXPECT_EQ(Field(app_, IDC_STATUS), "Ready");
     const std::string seconds = std::to_string(std::atoi(shownElapsed.c_str())) + " Seconds", said = s.elapsed;
@@ -203,6 +259,21 @@ TEST_F(Quorvel, CopyTakesWhatTheBoxShowsUpToTheLastRunsLength)
     SetField(app_, IDC_COUNT, "4");
     ASSERT_TRUE(Press(app_, IDOK).empty());
     EXPECT_EQ(copy(), "0\n1\n2\n3");
+    // Another program holds the clipboard: a moment is waited out; longer is told, the clipboard kept.
+    for (const auto& [heldMs, copied] : {std::pair{150u, true}, std::pair{2000u, false}}) {
+        const HGLOBAL earlier = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 8);
+        lstrcpyA(static_cast<char*>(GlobalLock(earlier)), "earlier"), GlobalUnlock(earlier);
+        ASSERT_TRUE(OpenClipboard(nullptr) && EmptyClipboard() && SetClipboardData(CF_TEXT, earlier) && CloseClipboard());
+        Other holder{nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr), heldMs, {}};
+        const HANDLE thread = CreateThread(nullptr, 0, HoldClipboard, &holder, 0, nullptr);
+        ASSERT_EQ(WaitForSingleObject(holder.ready, WaitMs), WAIT_OBJECT_0);
+        const std::vector<std::string> seen = Press(app_, IDC_COPY, copied ? std::vector<int>{} : std::vector<int>{IDOK});
+        EXPECT_EQ(WaitForSingleObject(thread, WaitMs), WAIT_OBJECT_0);
+        EXPECT_TRUE(copied ? seen.empty() : seen.size() == 1 && !seen[0].rfind("ERROR|The output could not be copied", 0));
+        EXPECT_EQ(Clipboard(), copied ? "0\n1\n2\n3" : "earlier") << "held for " << heldMs << " ms";
+        CloseHandle(thread);
+        CloseHandle(holder.ready);
+    }
     RemoveProvider();
     ASSERT_TRUE(Press(app_, IDOK).empty());
     EXPECT_EQ(copy(), Field(app_, IDC_OUTPUT).substr(0, 7)) << "the error text, cut to the last run's length";
@@ -232,6 +303,26 @@ TEST_F(Quorvel, BrowseSetsAnExistingFileAndCancelClearsIt)
         DeleteFileA(file_.c_str());
     }
 }
+
+// Whatever name is typed into the Save dialog, Quorvel lives on; an existing file's lands in the path field
+// whole, a drive and a name standing for that name in the folder the dialog shows (where the last run wrote).
+class SaveDialog : public Quorvel, public ::testing::WithParamInterface<std::pair<const char*, std::string>> {};
+TEST_P(SaveDialog, ANameTypedNeverEndsQuorvel)
+{
+    const auto& [typed, chosen] = GetParam();  // chosen: the existing file it names, or "": refused, then cancelled
+    ASSERT_TRUE(Start(&app_));
+    SetField(app_, IDC_OUTPUT_PATH, file_.c_str());
+    ASSERT_TRUE(Press(app_, IDOK).empty());
+    CloseHandle(CreateFileA(chosen.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const std::vector<std::string> seen = Press(app_, IDC_BROWSE, {chosen.empty() ? IDCANCEL : IDOK}, typed);
+    EXPECT_TRUE(WaitForSingleObject(app_.process.hProcess, 0) == WAIT_TIMEOUT && Field(app_, IDC_COUNT) == "100")
+        << "Quorvel ended: " << (seen.empty() ? "" : seen.back());
+    EXPECT_EQ(Field(app_, IDC_OUTPUT_PATH), chosen);
+    DeleteFileA(chosen.c_str());
+}
+INSTANTIATE_TEST_SUITE_P(Names, SaveDialog, ::testing::Values(std::pair{"Z:quorvel-typed.txt", Beside("quorvel-typed.txt")},
+    std::pair{"Z:\\tmp\\quorvel-typed.txt", std::string("Z:\\tmp\\quorvel-typed.txt")},
+    std::pair{"quorvel\ttyped\n.txt", std::string()}, std::pair{"Z:quorvel\ttyped.txt", std::string()}));
 
 // Quorvel.exe's manifest as the system reads it from the built file: the rights of whoever
 // starts it (no virtualization), Windows 7 to 11 named, no visual styles, no DPI awareness.
