@@ -64,8 +64,6 @@ std::size_t ReadText(const BoxState& state, std::size_t from, std::size_t room, 
     return CopyText(state.shown.get(), state.shownLength, state.starts, from, room, out);
 }
 
-// The box given `text` (`boxLength` characters) in one call. The box tells of running out of
-// memory only to its parent, and may then hold part of it.
 // What the box itself answers, in its own indices.
 LRESULT AskBox(HWND box, BoxState& state, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -76,6 +74,8 @@ LRESULT AskBox(HWND box, BoxState& state, UINT message, WPARAM wParam, LPARAM lP
     return result;
 }
 
+// The box given `text` (`boxLength` characters) in one call. The box tells of running out of
+// memory only to its parent, and may then hold part of it.
 bool Give(HWND box, BoxState& state, const char* text, std::size_t boxLength)
 {
     AskBox(box, state, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
