@@ -71,25 +71,25 @@ void OnCopy(HWND dialog, MainDialogState& state)
     // can be neither locked nor taken by the clipboard.
     const std::size_t size = state.recordedLength > 0 ? state.recordedLength : 1;
     std::unique_ptr<char[]> text(new (std::nothrow) char[size]);
-    HGLOBAL block = text ? GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, size) : nullptr;
-    char* data = block ? static_cast<char*>(GlobalLock(block)) : nullptr;
-    if (!data) {
-        if (block)
-            GlobalFree(block);
+    const HGLOBAL block = text ? GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, size) : nullptr;
+    char* const data = block ? static_cast<char*>(GlobalLock(block)) : nullptr;
+    bool copied = false;
+    if (data) {
+        text[0] = '\0';
+        GetDlgItemTextA(dialog, IDC_OUTPUT, text.get(), static_cast<int>(size));
+        lstrcpyA(data, text.get());
+        GlobalUnlock(block);
+        copied = PlaceOnClipboard(dialog, block);
+    } else {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        ShowLastError(dialog, "The output could not be copied to the clipboard:");
-        return;
     }
-    text[0] = '\0';
-    GetDlgItemTextA(dialog, IDC_OUTPUT, text.get(), static_cast<int>(size));
-    lstrcpyA(data, text.get());
-    GlobalUnlock(block);
-    if (!PlaceOnClipboard(dialog, block)) {
-        const DWORD error = GetLastError();
+    if (copied)
+        return;  // the clipboard owns the block
+    const DWORD error = GetLastError();
+    if (block)
         GlobalFree(block);
-        SetLastError(error);
-        ShowLastError(dialog, "The output could not be copied to the clipboard:");
-    }
+    SetLastError(error);
+    ShowLastError(dialog, "The output could not be copied to the clipboard:");
 }
 
 void OnTab(HWND dialog, MainDialogState&)
