@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Quorvel for Windows, registers the hardware provider in
 # a private Wine prefix and starts Quorvel: the 32-bit build in a 32-bit prefix where this
-# host can execute 32-bit x86 code, else the x86-64 build in a 64-bit prefix.
+# host can run it (the 32-bit Wine is installed and the kernel executes 32-bit x86 code),
+# else the x86-64 build in a 64-bit prefix.
 # With a display ($DISPLAY set) the dialog opens there and stays until you close it.
 # Without one, Quorvel runs on a private Xvfb: Generate is pressed with the dialog's
 # defaults, the numbers are printed, a screenshot of the dialog showing them is saved
@@ -16,11 +17,10 @@ bash scripts/install-deps.sh
 source scripts/wine-session.sh
 if wine_host_runs_win32; then
   build=build/cross toolchain=cmake/mingw-i686.cmake session=win32 prefix=build/wine-run
-  echo "run: this host runs 32-bit x86 code: the 32-bit Quorvel, in a 32-bit Wine prefix"
+  echo "run: the 32-bit Quorvel, in a 32-bit Wine prefix: this host runs 32-bit Windows programs"
 else
   build=build/cross64 toolchain=cmake/mingw-x86_64.cmake session=x64 prefix=build/wine-run-x64
-  echo "run: this host cannot execute 32-bit x86 code (Wine's 32-bit loader does not start):" \
-       "the x86-64 Quorvel, in a 64-bit Wine prefix run by wine64"
+  echo "run: the x86-64 Quorvel, in a 64-bit Wine prefix run by wine64, because $wine_win32_why"
 fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target Quorvel hwrngcsp quorvel_show

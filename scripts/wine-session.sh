@@ -1,7 +1,8 @@
 # Sourced by the run, test and bench scripts: a Wine session on a private prefix, with an
 # Xvfb display when there is none and one wineserver that lives until the session ends.
 # Never touches ~/.wine.
-#   wine_host_runs_win32                 whether this host can execute 32-bit x86 code
+#   wine_host_runs_win32                 whether this host can run 32-bit Windows programs;
+#                                        where it cannot, $wine_win32_why says why
 #   wine_session_start <prefix> [win32|win64|x64] [keep-display]
 #   wine_session_stop
 #   wine_fresh_prefix <dest> <win32|win64|x64> <template-dir>   a never-used prefix, quickly
@@ -11,10 +12,26 @@
 
 _wine64_loader=/usr/lib/wine/wine64
 
-# Starts Wine's 32-bit loader itself: where the kernel cannot execute 32-bit code it fails
-# with "Exec format error", and Debian's wine wrapper would pick it all the same.
+# Whether the 32-bit Wine is installed, and starts: where the kernel cannot execute 32-bit
+# code its loader fails with "Exec format error", and Debian's wine wrapper would pick it
+# all the same. Where it does not run, wine_win32_why says which of these holds, in words
+# that follow "the x86-64 Quorvel, because".
+_wine32_loader=/usr/lib/wine/wine
 wine_host_runs_win32() {
-  /usr/lib/wine/wine --version >/dev/null 2>&1
+  local out
+  wine_win32_why=
+  if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' ||
+     [ ! -e "$_wine32_loader" ]; then
+    wine_win32_why="the 32-bit Wine (wine32:i386) is not installed here"
+    return 1
+  fi
+  out=$("$_wine32_loader" --version 2>&1 </dev/null) && return 0
+  if [[ $out == *"Exec format error"* ]]; then
+    wine_win32_why="this kernel cannot execute 32-bit x86 code (Wine's 32-bit loader fails with \"Exec format error\")"
+  else
+    wine_win32_why="Wine's 32-bit loader does not start: $(printf '%s' "$out" | tail -n 2 | paste -sd ' ' -)"
+  fi
+  return 1
 }
 
 _wine_environment() {  # <prefix> <arch>
