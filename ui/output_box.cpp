@@ -64,6 +64,36 @@ std::size_t ReadText(const BoxState& state, std::size_t from, std::size_t room, 
     return CopyText(state.shown.get(), state.shownLength, state.starts, from, room, out);
 }
 
+// The text itself from `from` into a window's UTF-16 buffer of `room` units, as WM_GETTEXT
+// fills it: up to room - 1 units, then a zero. Each character of a text whose lines Quorvel
+// ends is one byte and one unit (Servable), so the counts are the same as in ANSI.
+std::size_t ReadTextWide(const BoxState& state, std::size_t from, std::size_t room, WCHAR* out)
+{
+    if (room == 0)
+        return 0;
+    std::size_t n = 0;
+    for (char piece[1024]; n + 1 < room;) {
+        const std::size_t read = ReadText(state, from + n, std::min(sizeof piece, room - n), piece);
+        if (read == 0)
+            break;
+        MultiByteToWideChar(CP_ACP, 0, piece, static_cast<int>(read), out + n, static_cast<int>(read));
+        n += read;
+    }
+    out[n] = L'\0';
+    return n;
+}
+
+// WM_GETTEXT in the form the window has now: a window subclassed through the common
+// controls becomes a Unicode window on Windows and on later Wines, and its procedure then
+// gets a UTF-16 buffer.
+LRESULT OnGetText(HWND box, const BoxState& state, WPARAM room, LPARAM out)
+{
+    if (!out)
+        return 0;
+    return static_cast<LRESULT>(IsWindowUnicode(box) ? ReadTextWide(state, 0, room, reinterpret_cast<WCHAR*>(out))
+                                                     : ReadText(state, 0, room, reinterpret_cast<char*>(out)));
+}
+
 // What the box itself answers, in its own indices.
 LRESULT AskBox(HWND box, BoxState& state, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -322,10 +352,10 @@ LRESULT CALLBACK OutputBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lPa
     if (state.starts.empty() || state.raw)
         return DefSubclassProc(box, message, wParam, lParam);
     switch (message) {
-    case WM_GETTEXTLENGTH:
+    case WM_GETTEXTLENGTH:  // characters and UTF-16 units alike
         return static_cast<LRESULT>(TextLength(state));
     case WM_GETTEXT:
-        return lParam ? static_cast<LRESULT>(ReadText(state, 0, wParam, reinterpret_cast<char*>(lParam))) : 0;
+        return OnGetText(box, state, wParam, lParam);
     case EM_GETSEL:
         return OnGetSel(box, state, wParam, lParam);
     case EM_SETSEL:
