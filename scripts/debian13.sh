@@ -5,7 +5,8 @@
 # and without standard input, as a newcomer would. Not part of the test command: the root
 # alone takes minutes to make.
 #   bash scripts/debian13.sh [--reuse] [DIR]
-#   DIR      where the root goes (default build/debian13-root); made anew each time
+#   DIR      where the root goes (default /var/tmp/quorvel-debian13-root, outside the clone, so that
+#            nothing that cleans or searches the clone walks into its mounted /dev and /proc); made anew each time
 #   --reuse  keep a root made earlier in DIR, with what it installed since (quicker)
 # Prints each command's exit status and time; exits non-zero if either failed.
 set -euo pipefail
@@ -20,7 +21,7 @@ for arg in "$@"; do
     *) dir=$arg ;;
   esac
 done
-dir=$(realpath -m "${dir:-build/debian13-root}")
+dir=$(realpath -m "${dir:-/var/tmp/quorvel-debian13-root}")
 mirror=http://deb.debian.org/debian
 
 if ! command -v debootstrap >/dev/null; then

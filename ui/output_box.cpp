@@ -144,17 +144,39 @@ void RestorePlace(HWND box, BoxState& state, const Place& place)
     AskBox(box, state, EM_LINESCROLL, 0, line - first);
 }
 
+// Characters another program can read from the box in one WM_GETTEXT. Wine 10 copies such a
+// read's whole buffer onto the stack of the thread that owns the window before the window sees
+// the message, and where it does not fit there, writes past the stack and ends the process.
+// Quorvel's stack is reserved large for it (see its link options); what its own frames may use
+// of it at that moment is kept aside.
+std::size_t ReadableWhole()
+{
+    constexpr std::size_t FramesInUse = std::size_t{4} << 20;
+    // The stack is one reservation: its parts from its base up.
+    MEMORY_BASIC_INFORMATION part = {};
+    if (!VirtualQuery(&part, &part, sizeof part))
+        return 0;
+    const void* const base = part.AllocationBase;
+    const char* end = static_cast<const char*>(base);
+    while (VirtualQuery(end, &part, sizeof part) && part.AllocationBase == base)
+        end = static_cast<const char*>(part.BaseAddress) + part.RegionSize;
+    const std::size_t reserved = static_cast<std::size_t>(end - static_cast<const char*>(base));
+    return reserved > FramesInUse ? (reserved - FramesInUse) / sizeof(WCHAR) : 0;
+}
+
 // Whether the box can take a text of `chars` characters in `lines` lines, `copy` bytes of it
 // in a copy of Quorvel's: its UTF-16 copy for WM_SETTEXT and its own buffer, each in one
-// piece, and a record a line, within the box's budget and what the system still has.
+// piece, and a record a line, within the box's budget and what the system still has; and
+// whether another program can then read all of it.
 bool BoxCanTake(std::size_t chars, std::size_t lines, std::size_t copy)
 {
     const std::size_t wide = 2 * (chars + 1);
     const std::size_t need = copy + 2 * wide + lines * LineRecordBytes;
     MEMORYSTATUSEX memory = {};
     memory.dwLength = sizeof memory;
-    bool fits = chars <= BoxBudget && lines <= BoxBudget / LineRecordBytes && need <= BoxBudget &&
-                GlobalMemoryStatusEx(&memory) && need <= memory.ullAvailPhys && need <= memory.ullAvailVirtual;
+    bool fits = chars < ReadableWhole() && chars <= BoxBudget && lines <= BoxBudget / LineRecordBytes &&
+                need <= BoxBudget && GlobalMemoryStatusEx(&memory) && need <= memory.ullAvailPhys &&
+                need <= memory.ullAvailVirtual;
     if (fits) {
         void* const first = VirtualAlloc(nullptr, wide, MEM_RESERVE, PAGE_NOACCESS);
         void* const second = first ? VirtualAlloc(nullptr, wide, MEM_RESERVE, PAGE_NOACCESS) : nullptr;
