@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds natively and for 32-bit and 64-bit Windows, and runs
 # every test: the engine natively and under AddressSanitizer/UBSan; the run command on a
-# fresh Wine prefix; a second, independent build of the release files of both, which must
+# fresh Wine prefix; the set-up and the run command on an archive mid-sync; a second, independent build of the release files of both, which must
 # come out bit for bit the same; then everything of the 32-bit build under Wine where this
 # host can execute 32-bit x86 code (it says so where it cannot), and everything of the
 # x86-64 build under wine64. Ends with CTest's summary of the last Wine run; exits
@@ -58,6 +58,13 @@ if [ "$run_status" -eq 0 ] && [ -n "$numbers" ] && [ -s build/quorvel-dialog.png
   echo "run.sh: exit 0, printed $numbers, saved build/quorvel-dialog.png"
 else
   tail -20 "$scratch/run.log"; echo "run.sh: exit $run_status"; failed+=(run-command)
+fi
+
+step "the set-up and the run command on a package archive mid-sync (apt-get, dpkg and dpkg-query simulated)"
+if bash tests/scripts/archive_mid_sync_test.sh </dev/null >"$scratch/mid-sync.log" 2>&1; then
+  grep -E '^(ok|archive mid-sync): ' "$scratch/mid-sync.log"
+else
+  grep -E '^(FAIL|archive mid-sync): ' "$scratch/mid-sync.log"; tail -5 "$scratch/mid-sync.log"; failed+=(archive-mid-sync)
 fi
 
 step "the release files built again from a copy of the sources, compared byte for byte (an MSI's package code is new in every build)"
