@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds natively and for 32-bit and 64-bit Windows, and runs
 # every test: the engine natively and under AddressSanitizer/UBSan; the run command on a
-# fresh Wine prefix; the set-up and the run command on an archive mid-sync; a second, independent build of the release files of both, which must
-# come out bit for bit the same; then everything of the 32-bit build under Wine where this
-# host can execute 32-bit x86 code (it says so where it cannot), and everything of the
-# x86-64 build under wine64. Ends with CTest's summary of the last Wine run; exits
+# fresh Wine prefix; the set-up and the run command on an archive mid-sync; a second,
+# independent build of the release files of both, which must come out bit for bit the
+# same; then everything of the 32-bit build under Wine where this host runs 32-bit Windows
+# programs (it says why where it cannot), and everything of the x86-64 build under wine64. Ends with CTest's summary of the last Wine run; exits
 # non-zero if anything failed.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
