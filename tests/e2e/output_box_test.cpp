@@ -93,7 +93,7 @@ TEST_P(OutputBox, WrapsAndOtherwiseEndsAsOneWmSetTextLeavesIt)
     SetField(app, IDC_DEC_MAX, shape[1]);
     SetField(app, IDC_DELIMITER, shape[2]);
     SendDlgItemMessageA(app.dialog, IDC_BASE_LIST, LB_SETTOPINDEX, std::atoi(shape[3]), 0);
-    ASSERT_TRUE(Press(app, IDOK).empty());
+    ASSERT_EQ(Press(app, IDOK), std::vector<std::string>{});
     const HWND box = GetDlgItem(app.dialog, IDC_OUTPUT);
     const Box quorvel = Read(box);
     EXPECT_TRUE(IsWindowVisible(box)) << "the box is shown again";
@@ -105,8 +105,11 @@ TEST_P(OutputBox, WrapsAndOtherwiseEndsAsOneWmSetTextLeavesIt)
     const auto word = [&](int i, int step, int end) { while (i != end && !breaks[i].fSoftBreak) i += step; return i; };
     for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
         SendMessageA(box, message, message != WM_LBUTTONUP, SendMessageA(box, EM_POSFROMCHAR, middle, 0) + MAKELONG(1, 1));
-    EXPECT_TRUE(!wraps || SendMessageA(box, EM_GETSEL, 0, 0) ==
-                              MAKELRESULT(word(middle - 1, -1, quorvel.starts[1]), word(middle, 1, quorvel.starts[2])));
+    const LRESULT wordSelected = SendMessageA(box, EM_GETSEL, 0, 0);
+    const int wordStart = word(middle - 1, -1, quorvel.starts[1]), wordEnd = word(middle, 1, quorvel.starts[2]);
+    EXPECT_TRUE(!wraps || wordSelected == MAKELRESULT(wordStart, wordEnd))
+        << "a double click at " << middle << " selected " << LOWORD(wordSelected) << "-" << HIWORD(wordSelected)
+        << ", not " << wordStart << "-" << wordEnd;
     SendMessageA(box, WM_SIZE, SIZE_RESTORED, 0);  // the box lays its text out again, whatever the size
     const Box resized = Read(box);
     // Whatever reads the box sees the text: where each line starts, its line and its length; a
@@ -147,7 +150,8 @@ TEST_P(OutputBox, WrapsAndOtherwiseEndsAsOneWmSetTextLeavesIt)
     const int narrow = (r.right - r.left) * 2 / 3;
     SetWindowPos(box, nullptr, 0, 0, narrow, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);
     const Box narrower = Read(box);
-    EXPECT_TRUE(narrower.text == quorvel.text && selection() == std::make_pair(at[1] + 1, at[lines - 1] + 2));
+    EXPECT_EQ(narrower.text, quorvel.text);
+    EXPECT_EQ(selection(), std::make_pair(at[1] + 1, at[lines - 1] + 2));
     EXPECT_EQ(SendMessageA(box, EM_GETFIRSTVISIBLELINE, 0, 0), SendMessageA(box, EM_LINEFROMCHAR, visible, 0));
     Stop(&app);
 
