@@ -1,5 +1,7 @@
 #include "driver.h"
 
+#include <dlgs.h>
+
 namespace {
 
 // A visible dialog-class window of the process, other than its main dialog.
@@ -81,13 +83,15 @@ DWORD WaitForExit(const App& app)
     return code;
 }
 
+// Waits for the answer however busy Quorvel was: a thread that took no message for 5 s counts as
+// hung until it takes one, and a box that has just opened after a long run is answered all the same.
 std::string Text(HWND window)
 {
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, WaitMs, &length))
+    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, WaitMs, &length))
         return "<no answer>";
     std::string text(length + 1, '\0');
-    SendMessageTimeoutA(window, WM_GETTEXT, text.size(), LPARAM(text.data()), SMTO_ABORTIFHUNG, WaitMs, &length);
+    SendMessageTimeoutA(window, WM_GETTEXT, text.size(), LPARAM(text.data()), SMTO_NORMAL, WaitMs, &length);
     return text.substr(0, length);
 }
 
@@ -110,7 +114,7 @@ std::vector<std::string> Press(const App& app, int id, std::vector<int> answers,
         for (DWORD waited = 0; !(box = BoxOf(app)) && waited < WaitMs; waited += 20)
             Sleep(20);
         seen.push_back(Describe(box));
-        SetDlgItemTextA(box, 0x47C, fileName);  // a Save dialog's file name
+        SetDlgItemTextA(box, cmb13, fileName);  // a Save dialog's file name
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
         for (int i = 0; i < 500 && IsWindow(box); ++i)  // gone before the next one is looked for
             Sleep(10);

@@ -4,8 +4,7 @@
 
 #include <wincrypt.h>
 
-#include <cstdio>
-#include <cstring>
+#include <iterator>
 
 bool FillRandomBytes(DWORD count, BYTE* destination)
 {
@@ -24,11 +23,6 @@ bool FillRandomBytes(DWORD count, BYTE* destination)
 namespace {
 
 // What the CryptoAPI codes a user meets here mean, for systems that have no text for them.
-struct KnownCode {
-    DWORD code;
-    const char* meaning;
-};
-
 const KnownCode KnownCodes[] = {
     {static_cast<DWORD>(NTE_KEYSET_NOT_DEF),
      "The hardware random number provider is not installed (no provider of that name is registered)."},
@@ -48,41 +42,7 @@ const KnownCode KnownCodes[] = {
 
 }  // namespace
 
-void CopyErrorText(const char* text, char (&out)[ErrorTextSize])
-{
-    std::size_t n = 0;
-    for (;;) {
-        if (text[n] == '\0')
-            break;
-        const std::size_t step = IsDBCSLeadByte(static_cast<BYTE>(text[n])) && text[n + 1] != '\0' ? 2 : 1;
-        if (n + step > ErrorTextSize - 1)
-            break;
-        n += step;
-    }
-    std::memcpy(out, text, n);
-    out[n] = '\0';
-}
-
 void DescribeLastError(char (&errorText)[ErrorTextSize])
 {
-    const DWORD code = GetLastError();
-    char* systemText = nullptr;
-    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
-    const DWORD length = FormatMessageA(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                        reinterpret_cast<LPSTR>(&systemText), 0, nullptr);
-    if (length > 0 && systemText) {
-        CopyErrorText(systemText, errorText);
-        LocalFree(systemText);
-        return;
-    }
-    if (systemText)
-        LocalFree(systemText);
-
-    const char* meaning = "The system has no text for this error.";
-    for (const KnownCode& known : KnownCodes)
-        if (known.code == code)
-            meaning = known.meaning;
-    char text[ErrorTextSize];
-    std::snprintf(text, sizeof text, "Error 0x%08lX: %s\r\n", static_cast<unsigned long>(code), meaning);
-    CopyErrorText(text, errorText);
+    DescribeError(GetLastError(), errorText, KnownCodes, std::size(KnownCodes));
 }

@@ -1,12 +1,10 @@
 // Browse, Copy to Clipboard, Tab, Crlf and Help.
 #include "main_dialog.h"
 
+#include "clipboard.h"
 #include "quorvel_version.h"
 #include "resource.h"
 #include "save_dialog.h"
-
-#include <memory>
-#include <new>
 
 namespace {
 
@@ -24,35 +22,6 @@ const char HelpText[] =
     "\n"
     "Please see Readme.txt for installation details\n";
 
-// Another program may hold the clipboard open for a moment (clipboard managers and remote
-// desktops read every change): try again for a while before telling the user.
-constexpr int ClipboardTries = 16;
-constexpr DWORD ClipboardRetryMs = 25;
-
-bool OpenClipboardPatiently(HWND dialog)
-{
-    for (int attempt = 1;; ++attempt) {
-        if (OpenClipboard(dialog))
-            return true;
-        if (attempt == ClipboardTries)
-            return false;
-        Sleep(ClipboardRetryMs);
-    }
-}
-
-// Puts the block on the clipboard, which then owns it; false with the reason, the block
-// still ours and the clipboard as it was unless it was already emptied.
-bool PlaceOnClipboard(HWND dialog, HGLOBAL block)
-{
-    if (!OpenClipboardPatiently(dialog))
-        return false;
-    const bool placed = EmptyClipboard() && SetClipboardData(CF_TEXT, block);
-    const DWORD error = GetLastError();
-    CloseClipboard();
-    SetLastError(error);
-    return placed;
-}
-
 }  // namespace
 
 void OnBrowse(HWND dialog, MainDialogState& state)
@@ -66,30 +35,19 @@ void OnBrowse(HWND dialog, MainDialogState& state)
 
 void OnCopy(HWND dialog, MainDialogState& state)
 {
-    // What the box shows, bounded by the length of the last successful run. Before the
-    // first run that is the empty text: still one zero byte, since a block of no bytes
-    // can be neither locked nor taken by the clipboard.
+    // What the box shows, bounded by the length of the last successful run, read straight into
+    // the clipboard's block. Before the first run that is the empty text: still one zero byte,
+    // since a block of no bytes can be neither locked nor taken by the clipboard.
     const std::size_t size = state.recordedLength > 0 ? state.recordedLength : 1;
-    std::unique_ptr<char[]> text(new (std::nothrow) char[size]);
-    const HGLOBAL block = text ? GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, size) : nullptr;
-    char* const data = block ? static_cast<char*>(GlobalLock(block)) : nullptr;
-    bool copied = false;
-    if (data) {
-        text[0] = '\0';
-        GetDlgItemTextA(dialog, IDC_OUTPUT, text.get(), static_cast<int>(size));
-        lstrcpyA(data, text.get());
+    const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, size);
+    char* const text = block ? static_cast<char*>(GlobalLock(block)) : nullptr;
+    if (text) {
+        GetDlgItemTextA(dialog, IDC_OUTPUT, text, static_cast<int>(size));
         GlobalUnlock(block);
-        copied = PlaceOnClipboard(dialog, block);
-    } else {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     }
-    if (copied)
-        return;  // the clipboard owns the block
-    const DWORD error = GetLastError();
-    if (block)
+    CopyToClipboard(dialog, text ? block : nullptr);  // the clipboard's now, or freed and told
+    if (block && !text)
         GlobalFree(block);
-    SetLastError(error);
-    ShowLastError(dialog, "The output could not be copied to the clipboard:");
 }
 
 void OnTab(HWND dialog, MainDialogState&)

@@ -2,6 +2,7 @@
 // from the hardware random source, show and write the text, report the time taken.
 #include "main_dialog.h"
 
+#include "error_text.h"
 #include "generation_settings.h"
 #include "hardware_random_source.h"
 #include "output_box.h"
@@ -77,23 +78,113 @@ void ShowBeforeTheLongPart(HWND dialog)
     PeekMessageA(&none, nullptr, NoMessage, NoMessage, PM_NOREMOVE);
 }
 
-// The run's numbers are too many for the output box to show: say so, and where they are.
-void ReportBoxError(HWND dialog, std::size_t count, const char* path, bool written)
+// The warning before a large run, with the output and the time emptied first. False, with the
+// run told as cancelled, unless the user pressed OK.
+bool ConfirmLargeRun(HWND dialog)
 {
-    char reason[ErrorTextSize];
-    DescribeLastError(reason);
-    char text[PathBufferSize + ErrorTextSize + 160];
-    std::snprintf(text, sizeof text, "The output box cannot show these %zu numbers:\n%s\n\n%s%s", count, reason,
-                  written ? "They were written to the output file:\n" : "Choose an output file to keep them.",
-                  written ? path : "");
-    ShowError(dialog, text);
+    SetDlgItemTextA(dialog, IDC_STATUS, "Processing...");
+    SetDlgItemTextA(dialog, IDC_ELAPSED, "");
+    SetDlgItemTextA(dialog, IDC_OUTPUT, "");
+    if (MessageBoxA(dialog, WarningText, "WARNING", MB_OKCANCEL) != IDOK) {
+        SetDlgItemTextA(dialog, IDC_STATUS, "Ready");
+        SetDlgItemTextA(dialog, IDC_ELAPSED, "Cancelled");
+        return false;
+    }
+    ShowBeforeTheLongPart(dialog);
+    return true;
 }
 
-void ReportFileError(HWND dialog, const char* path)
+// The settings in the order the user is told about them: the count and, above the threshold,
+// the warning; then the minimum, the maximum and their order; then the base and the delimiter.
+// A count below 1 has nothing to generate, and a maximum below the minimum has no mapping: both
+// are refused rather than run. False where the run ends here, the user told why.
+bool ReadSettings(HWND dialog, GenerationSettings* settings)
 {
-    char what[PathBufferSize + 64];
-    std::snprintf(what, sizeof what, "The output file could not be written:\n%s", path);
-    ShowLastError(dialog, what);
+    settings->count = ReadFieldInteger(dialog, IDC_COUNT);
+    if (NeedsConfirmation(settings->count) && !ConfirmLargeRun(dialog))
+        return false;
+    if (RejectSetting(dialog, CheckCount(settings->count)))
+        return false;
+    settings->minimum = ReadFieldInteger(dialog, IDC_DEC_MIN);
+    if (RejectSetting(dialog, CheckMinimum(settings->minimum)))
+        return false;
+    settings->maximum = ReadFieldInteger(dialog, IDC_DEC_MAX);
+    if (RejectSetting(dialog, CheckMaximum(settings->maximum)) ||
+        RejectSetting(dialog, CheckBoundOrder(settings->minimum, settings->maximum)))
+        return false;
+    settings->base = ReadTopBase(dialog);
+    char delimiter[FieldTextLimit] = {};
+    GetDlgItemTextA(dialog, IDC_DELIMITER, delimiter, FieldTextLimit);
+    SetDelimiter(*settings, delimiter);
+    return true;
+}
+
+// What the timed part of a run leaves to be told after it.
+struct RunOutcome {
+    DWORD boxError = ERROR_SUCCESS;   // why the box cannot show the numbers
+    DWORD fileError = ERROR_SUCCESS;  // why the output file could not be written
+    bool built = true;                // false: the text could not be made from the block
+};
+
+// From the request to the hardware to the file written: the text shown, its length recorded and
+// the file written; or the random source's reason shown in its place.
+RunOutcome RunGeneration(HWND dialog, MainDialogState& state, const GenerationSettings& settings,
+                         const RandomBlock& block, OutputText* text)
+{
+    RunOutcome outcome;
+    const HWND box = GetDlgItem(dialog, IDC_OUTPUT);
+    if (!FillRandomBytes(static_cast<DWORD>(block.count), block.bytes.get())) {
+        char errorText[ErrorTextSize];
+        DescribeLastError(errorText);
+        ShowOutputText(box, errorText, std::strlen(errorText));
+        return outcome;
+    }
+    // The buffers were reserved for these settings: a text that cannot be built is a fault of
+    // Quorvel's own, shown as such rather than as numbers.
+    if (!BuildOutputText(settings, block, text)) {
+        outcome.built = false;
+        SetDlgItemTextA(dialog, IDC_OUTPUT, "");
+        return outcome;
+    }
+    // Where the box cannot take the text, the run still stands and the file is written.
+    outcome.boxError = ShowOutputText(box, text->text.get(), text->length);
+    state.recordedLength = RecordedLength(*text);
+    GetDlgItemTextA(dialog, IDC_OUTPUT_PATH, state.pathBuffer, PathBufferSize);
+    if (state.pathBuffer[0] != '\0' && !WriteOutputFile(state.pathBuffer, OutputFileImage(*text)))
+        outcome.fileError = GetLastError();
+    return outcome;
+}
+
+void ShowElapsed(HWND dialog, std::time_t seconds)
+{
+    char elapsed[20];
+    std::snprintf(elapsed, sizeof elapsed, "%lld Seconds", static_cast<long long>(seconds));
+    SetDlgItemTextA(dialog, IDC_ELAPSED, elapsed);
+}
+
+// Told after the run, so that the time shown is the run's and not the reader's.
+void ReportOutcome(HWND dialog, const MainDialogState& state, std::size_t count, const RunOutcome& outcome)
+{
+    const bool hasPath = state.pathBuffer[0] != '\0';
+    if (!outcome.built)
+        ShowError(dialog, "The numbers could not be written out: the run's buffers do not match its settings.");
+    if (outcome.boxError != ERROR_SUCCESS) {
+        char what[PathBufferSize + 160];
+        std::snprintf(what, sizeof what, "The output box cannot show these %zu numbers:", count);
+        char reason[ErrorTextSize];
+        DescribeError(outcome.boxError, reason);
+        char text[sizeof what + ErrorTextSize + PathBufferSize + 64];
+        const bool written = hasPath && outcome.fileError == ERROR_SUCCESS;
+        std::snprintf(text, sizeof text, "%s\n%s\n\n%s%s", what, reason,
+                      written ? "They were written to the output file:\n" : "Choose an output file to keep them.",
+                      written ? state.pathBuffer : "");
+        ShowError(dialog, text);
+    }
+    if (outcome.fileError != ERROR_SUCCESS) {
+        char what[PathBufferSize + 64];
+        std::snprintf(what, sizeof what, "The output file could not be written:\n%s", state.pathBuffer);
+        ShowFailure(dialog, what, outcome.fileError);
+    }
 }
 
 }  // namespace
@@ -102,36 +193,9 @@ void OnGenerate(HWND dialog, MainDialogState& state)
 {
     SetCursor(LoadCursorA(nullptr, IDC_WAIT));
     SetDlgItemTextA(dialog, IDC_STATUS, "");
-
     GenerationSettings settings;
-    settings.count = ReadFieldInteger(dialog, IDC_COUNT);
-    if (NeedsConfirmation(settings.count)) {
-        SetDlgItemTextA(dialog, IDC_STATUS, "Processing...");
-        SetDlgItemTextA(dialog, IDC_ELAPSED, "");
-        SetDlgItemTextA(dialog, IDC_OUTPUT, "");
-        if (MessageBoxA(dialog, WarningText, "WARNING", MB_OKCANCEL) != IDOK) {
-            SetDlgItemTextA(dialog, IDC_STATUS, "Ready");
-            SetDlgItemTextA(dialog, IDC_ELAPSED, "Cancelled");
-            return;
-        }
-        ShowBeforeTheLongPart(dialog);
-    }
-    // A count below 1 has nothing to generate, and a maximum below the minimum has no
-    // mapping: both are refused rather than run.
-    if (RejectSetting(dialog, CheckCount(settings.count)))
+    if (!ReadSettings(dialog, &settings))
         return;
-    settings.minimum = ReadFieldInteger(dialog, IDC_DEC_MIN);
-    if (RejectSetting(dialog, CheckMinimum(settings.minimum)))
-        return;
-    settings.maximum = ReadFieldInteger(dialog, IDC_DEC_MAX);
-    if (RejectSetting(dialog, CheckMaximum(settings.maximum)) ||
-        RejectSetting(dialog, CheckBoundOrder(settings.minimum, settings.maximum)))
-        return;
-    settings.base = ReadTopBase(dialog);
-    char delimiter[FieldTextLimit] = {};
-    GetDlgItemTextA(dialog, IDC_DELIMITER, delimiter, FieldTextLimit);
-    SetDelimiter(settings, delimiter);
-
     // Every buffer of the run is reserved before the hardware is asked for anything.
     RandomBlock block;
     OutputText text;
@@ -141,41 +205,11 @@ void OnGenerate(HWND dialog, MainDialogState& state)
     }
 
     const std::time_t start = std::time(nullptr);
-    bool fileFailed = false, boxFailed = false;
-    DWORD fileError = ERROR_SUCCESS, boxError = ERROR_SUCCESS;
-    if (FillRandomBytes(static_cast<DWORD>(block.count), block.bytes.get())) {
-        BuildOutputText(settings, block, &text);
-        // Where the box cannot take the text, the run still stands and the file is written.
-        if (!ShowOutput(dialog, text.text.get(), text.length)) {
-            boxFailed = true;
-            boxError = GetLastError();
-        }
-        state.recordedLength = RecordedLength(text);
-        GetDlgItemTextA(dialog, IDC_OUTPUT_PATH, state.pathBuffer, PathBufferSize);
-        if (state.pathBuffer[0] != '\0' && !WriteOutputFile(state.pathBuffer, OutputFileImage(text))) {
-            fileFailed = true;
-            fileError = GetLastError();
-        }
-    } else {
-        char errorText[ErrorTextSize];
-        DescribeLastError(errorText);
-        ShowOutput(dialog, errorText, std::strlen(errorText));
-    }
+    const RunOutcome outcome = RunGeneration(dialog, state, settings, block, &text);
     const std::time_t end = std::time(nullptr);
 
-    char elapsed[20];
-    std::snprintf(elapsed, sizeof elapsed, "%lld Seconds", static_cast<long long>(end - start));
-    SetDlgItemTextA(dialog, IDC_ELAPSED, elapsed);
+    ShowElapsed(dialog, end - start);
     SetDlgItemTextA(dialog, IDC_STATUS, "Ready");
     SetCursor(LoadCursorA(nullptr, IDC_ARROW));
-
-    // Told after the run, so the time shown is the run's and not the reader's.
-    if (boxFailed) {
-        SetLastError(boxError);
-        ReportBoxError(dialog, block.count, state.pathBuffer, state.pathBuffer[0] != '\0' && !fileFailed);
-    }
-    if (fileFailed) {
-        SetLastError(fileError);
-        ReportFileError(dialog, state.pathBuffer);
-    }
+    ReportOutcome(dialog, state, block.count, outcome);
 }

@@ -1,6 +1,5 @@
 #include "main_dialog.h"
 
-#include "hardware_random_source.h"
 #include "resource.h"
 
 #include <cstdio>
@@ -86,13 +85,4 @@ void OnExit(HWND dialog, MainDialogState&)
 void ShowError(HWND dialog, const char* text)
 {
     MessageBoxA(dialog, text, "ERROR", MB_OK);
-}
-
-void ShowLastError(HWND dialog, const char* what)
-{
-    char reason[ErrorTextSize];
-    DescribeLastError(reason);
-    char text[PathBufferSize + ErrorTextSize + 160];
-    std::snprintf(text, sizeof text, "%s\n\n%s", what, reason);
-    ShowError(dialog, text);
 }

@@ -26,8 +26,7 @@ void OnCrlf(HWND dialog, MainDialogState& state);
 void OnHelp(HWND dialog, MainDialogState& state);
 void OnExit(HWND dialog, MainDialogState& state);
 
-// A modal box captioned "ERROR" with an OK button.
+// A modal box captioned "ERROR" with an OK button. (ShowFailure, of error_text.h, tells what
+// failed and the system's reason in the same box.)
 void ShowError(HWND dialog, const char* text);
-// The same box saying what failed, then the system's text for the last-error code.
-void ShowLastError(HWND dialog, const char* what);
 

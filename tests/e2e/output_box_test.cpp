@@ -1,5 +1,6 @@
 // The output box as Quorvel fills it, against one given the text in one WM_SETTEXT: the same text and
 // state; a text without line feeds wrapped soundly (also after a WM_SIZE), one with them as one call has it.
+#include "box_measure.h"  // GdiGetCharDimensions, which the edit control scales its tab stops by
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +9,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
-
-extern "C" LONG WINAPI GdiGetCharDimensions(HDC, TEXTMETRICW*, LONG*);  // exported, not declared
 
 namespace {
 

@@ -38,7 +38,7 @@ int CALLBACK BreakLines(LPSTR s, int index, int count, int action)
             return g_breaks.lastEnd = index > 0 ? LineEnd(s, index) : 0;
         BoxMeasure measure;
         int fit = n;
-        if (OpenMeasure(g_breaks.box, &measure)) {
+        if (OpenMeasure(g_breaks.box, &measure) == ERROR_SUCCESS) {
             // Most lines end within their first 100 characters: measure more only where needed.
             fit = FittingCount(measure, s, std::min(n, 100));
             if (fit == 100 && n > fit)

@@ -1,6 +1,6 @@
 // How the output box measures and breaks a line under Wine, asked of the system with the box's
 // own font, formatting rectangle and tab stops (Uniscribe, as Wine's edit control lays out).
-// Every failure is told in the last-error code.
+// What can fail returns ERROR_SUCCESS or the code it failed with.
 #pragma once
 
 #include "line_wrap.h"
@@ -25,13 +25,17 @@ struct BoxMeasure {
     SCRIPT_TABDEF tabs = {0, 0, nullptr, 0};
 };
 
-bool OpenMeasure(HWND box, BoxMeasure* measure);
+// Exported by gdi32 and declared in no header: the average character width the edit control
+// scales its tab stops by.
+extern "C" LONG WINAPI GdiGetCharDimensions(HDC dc, TEXTMETRICW* metrics, LONG* height);
+
+DWORD OpenMeasure(HWND box, BoxMeasure* measure);
 void CloseMeasure(BoxMeasure* measure);
 
-// Each character's advance in the box, where the box measures a line as their sum (checked on
-// the text's first lines); false where it does not, where `exact` then is false, or where the
-// system could not measure.
-bool MeasureAdvances(BoxMeasure& measure, const char* text, std::size_t length, CharAdvances* advances, bool* exact);
+// Each character's advance in the box, and whether the box measures a line as their sum
+// (`exact`, checked on the text's first lines).
+DWORD MeasureAdvances(BoxMeasure& measure, const char* text, std::size_t length, CharAdvances* advances,
+                      bool* exact);
 
 // How many of up to MaxMeasured characters of s fit across the box as one line, from a guess:
 // two lines measured for a good guess.
@@ -41,7 +45,7 @@ std::size_t FittingFrom(BoxMeasure& measure, const char* s, std::size_t n, std::
 int FittingCount(BoxMeasure& measure, const char* s, int n);
 
 // Where the system lets each line break: before text[i] where soft[i].
-bool FindBreaks(const char* text, std::size_t length, std::vector<bool>* soft);
+DWORD FindBreaks(const char* text, std::size_t length, std::vector<bool>* soft);
 
 // For the first n characters of s (n <= MaxMeasured + 1): where a line may break and where
 // white space stands.

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <new>
 
-extern "C" LONG WINAPI GdiGetCharDimensions(HDC, TEXTMETRICW*, LONG*);  // exported by gdi32, declared nowhere
-
 namespace {
 
 // The first n characters of s as the box holds them: one UTF-16 unit a byte, as the text
@@ -30,8 +28,6 @@ bool Widths(BoxMeasure& measure, const char* s, int n, int* widths, int* lineWid
     if (SUCCEEDED(result) && lineWidth)
         *lineWidth = ScriptString_pSize(line)->cx;
     ScriptStringFree(&line);
-    if (FAILED(result))
-        SetLastError(static_cast<DWORD>(result));
     return SUCCEEDED(result);
 }
 
@@ -45,7 +41,7 @@ int LineWidth(BoxMeasure& measure, const char* s, int n)
 
 }  // namespace
 
-bool OpenMeasure(HWND box, BoxMeasure* measure)
+DWORD OpenMeasure(HWND box, BoxMeasure* measure)
 {
     RECT format = {};
     SendMessageA(box, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&format));
@@ -53,13 +49,11 @@ bool OpenMeasure(HWND box, BoxMeasure* measure)
     measure->width = format.right - format.left;
     measure->font = reinterpret_cast<HFONT>(SendMessageA(box, WM_GETFONT, 0, 0));
     measure->dc = GetDC(box);
-    if (!measure->dc) {
-        SetLastError(ERROR_DC_NOT_FOUND);  // GetDC gives no reason of its own
-        return false;
-    }
+    if (!measure->dc)
+        return ERROR_DC_NOT_FOUND;  // GetDC gives no reason of its own
     measure->previousFont = measure->font ? SelectObject(measure->dc, measure->font) : nullptr;
     measure->tabs.iScale = GdiGetCharDimensions(measure->dc, nullptr, nullptr);
-    return true;
+    return ERROR_SUCCESS;
 }
 
 void CloseMeasure(BoxMeasure* measure)
@@ -71,7 +65,8 @@ void CloseMeasure(BoxMeasure* measure)
     measure->dc = nullptr;
 }
 
-bool MeasureAdvances(BoxMeasure& measure, const char* text, std::size_t length, CharAdvances* advances, bool* exact)
+DWORD MeasureAdvances(BoxMeasure& measure, const char* text, std::size_t length, CharAdvances* advances,
+                      bool* exact)
 {
     *exact = false;
     bool present[256] = {};
@@ -81,7 +76,7 @@ bool MeasureAdvances(BoxMeasure& measure, const char* text, std::size_t length, 
         const char one = static_cast<char>(c);
         advances->of[c] = present[c] && c != '\t' ? LineWidth(measure, &one, 1) : 0;
         if (advances->of[c] < 0)
-            return false;
+            return ERROR_INVALID_DATA;  // Uniscribe could not lay out a character of the text
     }
     TEXTMETRICA metrics = {};
     const int unit = measure.tabs.iScale > 0 ? measure.tabs.iScale
@@ -96,11 +91,11 @@ bool MeasureAdvances(BoxMeasure& measure, const char* text, std::size_t length, 
             x += AdvanceAt(*advances, static_cast<unsigned char>(text[at + n++]), x);
         const int next = at + n < length && n < MaxMeasured ? AdvanceAt(*advances, static_cast<unsigned char>(text[at + n]), x) : 0;
         if (LineWidth(measure, text + at, n) != x || (next > 0 && LineWidth(measure, text + at, n + 1) != x + next))
-            return true;
+            return ERROR_SUCCESS;
         at += std::max(n, 1);
     }
     *exact = true;
-    return true;
+    return ERROR_SUCCESS;
 }
 
 std::size_t FittingFrom(BoxMeasure& measure, const char* s, std::size_t n, std::size_t guess)
@@ -129,7 +124,7 @@ int FittingCount(BoxMeasure& measure, const char* s, int n)
     return n;
 }
 
-bool FindBreaks(const char* text, std::size_t length, std::vector<bool>* soft)
+DWORD FindBreaks(const char* text, std::size_t length, std::vector<bool>* soft)
 {
     // In pieces, each analysed with enough of its neighbours for every rule that looks beyond a pair.
     constexpr std::size_t Piece = 4096, Context = 64;
@@ -143,18 +138,15 @@ bool FindBreaks(const char* text, std::size_t length, std::vector<bool>* soft)
             const int n = static_cast<int>(to - from);
             Widen(text + from, n, wide.data());
             SCRIPT_ANALYSIS analysis = {};
-            if (const HRESULT result = ScriptBreak(wide.data(), n, &analysis, attributes.data()); FAILED(result)) {
-                SetLastError(static_cast<DWORD>(result));
-                return false;
-            }
+            if (const HRESULT result = ScriptBreak(wide.data(), n, &analysis, attributes.data()); FAILED(result))
+                return static_cast<DWORD>(result);
             for (std::size_t i = piece; i < end; ++i)
                 (*soft)[i] = attributes[i - from].fSoftBreak;
         }
     } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return false;
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
-    return true;
+    return ERROR_SUCCESS;
 }
 
 bool AnalyseBreaks(const char* s, int n, SCRIPT_LOGATTR* attributes)
