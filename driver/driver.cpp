@@ -2,6 +2,8 @@
 
 #include <dlgs.h>
 
+#include <utility>
+
 namespace {
 
 // A visible dialog-class window of the process, other than its main dialog.
@@ -22,11 +24,18 @@ std::string Describe(HWND box)
     return Text(box) + "|" + Text(GetDlgItem(box, 0xFFFF));
 }
 
-// Returns when the dialog's handler does, or when the program has died.
-DWORD WINAPI SendPress(void* button)
+// A message sent on a thread of its own, which returns when the window's handler does, or when
+// the program has died.
+struct Sending {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+DWORD WINAPI SendOne(void* sending)
 {
-    const HWND b = static_cast<HWND>(button);
-    SendMessageA(GetParent(b), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(b), BN_CLICKED), LPARAM(b));
+    const Sending& s = *static_cast<Sending*>(sending);
+    SendMessageA(s.window, s.message, s.wParam, s.lParam);
     return 0;
 }
 
@@ -105,10 +114,12 @@ void SetField(const App& app, int id, const char* text)
     SendDlgItemMessageA(app.dialog, id, WM_SETTEXT, 0, LPARAM(text));
 }
 
-std::vector<std::string> Press(const App& app, int id, std::vector<int> answers, const char* fileName, DWORD waitMs)
+std::vector<std::string> Send(const App& app, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                              std::vector<int> answers, const char* fileName, DWORD waitMs)
 {
     std::vector<std::string> seen;
-    const HANDLE press = CreateThread(nullptr, 0, SendPress, GetDlgItem(app.dialog, id), 0, nullptr);
+    Sending sending{window, message, wParam, lParam};
+    const HANDLE press = CreateThread(nullptr, 0, SendOne, &sending, 0, nullptr);
     for (int answer : answers) {
         HWND box = nullptr;
         for (DWORD waited = 0; !(box = BoxOf(app)) && waited < WaitMs; waited += 20)
@@ -135,4 +146,11 @@ std::vector<std::string> Press(const App& app, int id, std::vector<int> answers,
         seen.push_back("<not pressed>");
     CloseHandle(press);
     return seen;
+}
+
+std::vector<std::string> Press(const App& app, int id, std::vector<int> answers, const char* fileName, DWORD waitMs)
+{
+    const HWND button = GetDlgItem(app.dialog, id);
+    return Send(app, app.dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(button), std::move(answers), fileName,
+                waitMs);
 }

@@ -36,3 +36,6 @@ void SetField(const App& app, int id, const char* text);
 // if the press did not end within waitMs.
 std::vector<std::string> Press(const App& app, int id, std::vector<int> answers = {}, const char* fileName = "",
                                DWORD waitMs = WaitMs);
+// The same for any message sent to any window of Quorvel's.
+std::vector<std::string> Send(const App& app, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                              std::vector<int> answers = {}, const char* fileName = "", DWORD waitMs = WaitMs);

@@ -370,25 +370,50 @@ LRESULT OnCharFromPos(HWND box, const BoxState& state, LPARAM point)
     return MAKELRESULT(BoxToText(state.starts, index), line);
 }
 
-// WM_COPY, and WM_CUT, which copies (the box is read-only): the text of the selection onto the
-// clipboard, as the Copy to Clipboard button puts it there: a busy clipboard waited for, a
-// failure told.
-LRESULT OnCopy(HWND box, const BoxState& state)
+// The selection's text in a CF_TEXT block, from Quorvel's copy where it ends the lines, else as
+// the box holds it (in UTF-16 units, as its indices count). Null where memory ran out.
+HGLOBAL SelectionBlock(HWND box, const BoxState& state, std::size_t start, std::size_t end)
 {
-    DWORD start = 0, end = 0;
-    DefSubclassProc(box, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    const std::size_t from = BoxToText(state.starts, start), to = BoxToText(state.starts, end);
-    if (from >= to)
-        return 0;
-    const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, to - from + 1);
-    char* const copy = block ? static_cast<char*>(GlobalLock(block)) : nullptr;
-    if (copy) {
+    if (!state.starts.empty()) {
+        const std::size_t from = BoxToText(state.starts, start), to = BoxToText(state.starts, end);
+        const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, to - from + 1);
+        char* const copy = block ? static_cast<char*>(GlobalLock(block)) : nullptr;
+        if (!copy) {
+            GlobalFree(block);
+            return nullptr;
+        }
         ReadText(state, from, to - from + 1, copy);
         GlobalUnlock(block);
+        return block;
     }
-    CopyToClipboard(GetAncestor(box, GA_ROOT), copy ? block : nullptr);
-    if (block && !copy)
+    const std::size_t length = static_cast<std::size_t>(SendMessageW(box, WM_GETTEXTLENGTH, 0, 0));
+    std::unique_ptr<WCHAR[]> text(new (std::nothrow) WCHAR[length + 1]);
+    if (!text)
+        return nullptr;
+    const std::size_t read = static_cast<std::size_t>(SendMessageW(box, WM_GETTEXT, length + 1,
+                                                                   reinterpret_cast<LPARAM>(text.get())));
+    const int from = static_cast<int>(std::min(start, read)), to = static_cast<int>(std::min(end, read));
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, text.get() + from, to - from, nullptr, 0, nullptr, nullptr);
+    const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, static_cast<std::size_t>(bytes) + 1);
+    char* const copy = block ? static_cast<char*>(GlobalLock(block)) : nullptr;
+    if (!copy) {
         GlobalFree(block);
+        return nullptr;
+    }
+    copy[WideCharToMultiByte(CP_ACP, 0, text.get() + from, to - from, copy, bytes, nullptr, nullptr)] = '\0';
+    GlobalUnlock(block);
+    return block;
+}
+
+// WM_COPY, and WM_CUT, which copies (the box is read-only): the selection's text onto the
+// clipboard as the Copy to Clipboard button puts it there, a busy clipboard waited for and a
+// failure told. The box's own copy tries the clipboard once and says nothing.
+LRESULT OnCopy(HWND box, const BoxState& state)
+{
+    DWORD start = 0, end = 0;  // in the box's own indices
+    DefSubclassProc(box, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    if (start < end)
+        CopyToClipboard(GetAncestor(box, GA_ROOT), SelectionBlock(box, state, start, end));
     return 0;
 }
 
@@ -431,7 +456,16 @@ LRESULT CALLBACK OutputBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lPa
         return static_cast<LRESULT>(data);
     if (message == WM_NCDESTROY)
         return OnNcDestroy(box, &state, wParam, lParam);
-    if (state.starts.empty() || state.askingBox)
+    if (state.askingBox)
+        return DefSubclassProc(box, message, wParam, lParam);
+    // Copying is Quorvel's whatever the box holds; the rest only while Quorvel ends its lines.
+    switch (message) {
+    case WM_COPY:
+    case WM_CUT: return OnCopy(box, state);
+    case WM_KEYDOWN: return OnKeyDown(box, state, wParam, lParam);
+    default: break;
+    }
+    if (state.starts.empty())
         return DefSubclassProc(box, message, wParam, lParam);
     switch (message) {
     case WM_GETTEXTLENGTH: return OnGetTextLength(state);
@@ -443,9 +477,6 @@ LRESULT CALLBACK OutputBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lPa
     case EM_LINELENGTH:
     case EM_POSFROMCHAR: return OnCharIndexQuery(box, state, message, wParam, lParam);
     case EM_CHARFROMPOS: return OnCharFromPos(box, state, lParam);
-    case WM_COPY:
-    case WM_CUT: return OnCopy(box, state);
-    case WM_KEYDOWN: return OnKeyDown(box, state, wParam, lParam);
     case WM_SETTEXT: return OnSetText(box, state, lParam);
     case EM_REPLACESEL:
     case EM_SETHANDLE:

@@ -284,18 +284,28 @@ TEST_F(Quorvel, CopyTakesWhatTheBoxShowsUpToTheLastRunsLength)
     ASSERT_EQ(Press(app_, IDOK), NoBoxes);
     EXPECT_EQ(copy(), "0\n1\n2\n3");
     // Another program holds the clipboard: a moment is waited out; longer is told, the clipboard kept.
-    for (const auto& [heldMs, copied] : {std::pair{150u, true}, std::pair{2000u, false}}) {
+    // So with the button and with the box's own copy (WM_COPY, as Ctrl+C sends it) of all it shows.
+    const HWND box = GetDlgItem(app_.dialog, IDC_OUTPUT);
+    const auto copyBy = [&](bool byBox, std::vector<int> answers) {
+        if (!byBox)
+            return Press(app_, IDC_COPY, std::move(answers));
+        SendMessageA(box, EM_SETSEL, 0, -1);
+        return Send(app_, box, WM_COPY, 0, 0, std::move(answers));
+    };
+    for (const auto& [byBox, heldMs, copied] : {std::tuple{false, 150u, true}, std::tuple{false, 2000u, false},
+                                                std::tuple{true, 150u, true}, std::tuple{true, 2000u, false}}) {
         const HGLOBAL earlier = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 8);
         lstrcpyA(static_cast<char*>(GlobalLock(earlier)), "earlier"), GlobalUnlock(earlier);
         ASSERT_TRUE(OpenClipboard(nullptr) && EmptyClipboard() && SetClipboardData(CF_TEXT, earlier) && CloseClipboard());
         Other holder{nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr), heldMs, {}};
         const HANDLE thread = CreateThread(nullptr, 0, HoldClipboard, &holder, 0, nullptr);
         ASSERT_EQ(WaitForSingleObject(holder.ready, WaitMs), WAIT_OBJECT_0);
-        const std::vector<std::string> seen = Press(app_, IDC_COPY, copied ? std::vector<int>{} : std::vector<int>{IDOK});
+        const std::vector<std::string> seen = copyBy(byBox, copied ? std::vector<int>{} : std::vector<int>{IDOK});
         EXPECT_EQ(WaitForSingleObject(thread, WaitMs), WAIT_OBJECT_0);
         EXPECT_TRUE(copied ? seen.empty() : seen.size() == 1 && !seen[0].rfind("ERROR|The output could not be copied", 0))
             << ::testing::PrintToString(seen);
-        EXPECT_EQ(Clipboard(), copied ? "0\n1\n2\n3" : "earlier") << "held for " << heldMs << " ms";
+        EXPECT_EQ(Clipboard(), copied ? "0\n1\n2\n3" : "earlier") << (byBox ? "the box's copy" : "the button") << ", held for "
+                                                                << heldMs << " ms";
         CloseHandle(thread);
         CloseHandle(holder.ready);
     }
