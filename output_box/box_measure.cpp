@@ -1,6 +1,7 @@
 #include "box_measure.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <new>
 
 namespace {
@@ -66,9 +67,9 @@ void CloseMeasure(BoxMeasure* measure)
 }
 
 DWORD MeasureAdvances(BoxMeasure& measure, const char* text, std::size_t length, CharAdvances* advances,
-                      bool* exact)
+                      int* deviation)
 {
-    *exact = false;
+    *deviation = 0;
     bool present[256] = {};
     for (std::size_t i = 0; i < length; ++i)
         present[static_cast<unsigned char>(text[i])] = true;
@@ -82,19 +83,20 @@ DWORD MeasureAdvances(BoxMeasure& measure, const char* text, std::size_t length,
     const int unit = measure.tabs.iScale > 0 ? measure.tabs.iScale
                                              : (GetTextMetricsA(measure.dc, &metrics), metrics.tmAveCharWidth);
     advances->tabStop = std::max(8 * unit, 1);
-    // Lines at the start of the text, and the character after each, as the box measures them:
-    // a font that kerns a pair or shapes in context does not measure them as the sum.
+    // Lines at the start of the text, and each with the character after it, as the box measures
+    // them: a font that kerns a pair or shapes in context does not measure them as the sum.
     for (std::size_t at = 0, lines = 0; at < length && lines < 20; ++lines) {
         int n = 0, x = 0;
-        while (at + n < length && n < MaxMeasured &&
-               x + AdvanceAt(*advances, static_cast<unsigned char>(text[at + n]), x) <= measure.width)
-            x += AdvanceAt(*advances, static_cast<unsigned char>(text[at + n++]), x);
-        const int next = at + n < length && n < MaxMeasured ? AdvanceAt(*advances, static_cast<unsigned char>(text[at + n]), x) : 0;
-        if (LineWidth(measure, text + at, n) != x || (next > 0 && LineWidth(measure, text + at, n + 1) != x + next))
-            return ERROR_SUCCESS;
+        const auto advance = [&](int i) { return AdvanceAt(*advances, static_cast<unsigned char>(text[at + i]), x); };
+        while (at + n < length && n < MaxMeasured && x + advance(n) <= measure.width)
+            x += advance(n++);
+        const int next = at + n < length && n < MaxMeasured ? advance(n) : 0;
+        const int line = LineWidth(measure, text + at, n), longer = next > 0 ? LineWidth(measure, text + at, n + 1) : 0;
+        if (line < 0 || longer < 0)
+            return ERROR_INVALID_DATA;
+        *deviation = std::max({*deviation, std::abs(line - x), next > 0 ? std::abs(longer - x - next) : 0});
         at += std::max(n, 1);
     }
-    *exact = true;
     return ERROR_SUCCESS;
 }
 

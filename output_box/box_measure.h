@@ -32,10 +32,11 @@ extern "C" LONG WINAPI GdiGetCharDimensions(HDC dc, TEXTMETRICW* metrics, LONG* 
 DWORD OpenMeasure(HWND box, BoxMeasure* measure);
 void CloseMeasure(BoxMeasure* measure);
 
-// Each character's advance in the box, and whether the box measures a line as their sum
-// (`exact`, checked on the text's first lines).
+// Each character's advance in the box, and how far, at most, the box measures a line otherwise
+// than as their sum (`deviation`, in pixels, found on the text's first lines; 0 where it measures
+// them as the sum).
 DWORD MeasureAdvances(BoxMeasure& measure, const char* text, std::size_t length, CharAdvances* advances,
-                      bool* exact);
+                      int* deviation);
 
 // How many of up to MaxMeasured characters of s fit across the box as one line, from a guess:
 // two lines measured for a good guess.

@@ -16,15 +16,17 @@ bool WrapLines(const char* text, std::size_t length, const std::vector<bool>& so
         starts->clear();
         for (std::size_t from = 0;;) {
             const std::size_t most = std::min(length, from + MaxLineChars);
-            std::size_t fit = from;  // the characters from `from` up to here fit
-            for (int x = 0; fit < most;) {
-                const int next = x + AdvanceAt(advances, static_cast<unsigned char>(text[fit]), x);
-                if (next > width)
+            std::size_t fit = from;  // the characters from `from` up to here fit, `x` wide
+            int x = 0, over = x;     // `over`: with the character after them, where there is one
+            for (; fit < most; ++fit) {
+                over = x + AdvanceAt(advances, static_cast<unsigned char>(text[fit]), x);
+                if (over > width)
                     break;
-                x = next;
-                ++fit;
+                x = over;
             }
-            if (refiner)
+            const bool nearTheEdge = x > width - (refiner ? refiner->margin : 0) ||
+                                     (fit < most && over <= width + (refiner ? refiner->margin : 0));
+            if (refiner && nearTheEdge)
                 fit = from + std::min(refiner->fit(refiner->context, from, fit - from), most - from);
             if (std::max(fit, from + 1) >= length)
                 return true;  // the rest is the last line; a line holds at least one character

@@ -23,10 +23,13 @@ int AdvanceAt(const CharAdvances& advances, unsigned char c, int x);
 inline constexpr std::size_t MaxLineChars = 1024;
 
 // Where a font does not measure a line as the sum of its characters: how many characters
-// from `from` fit, given the sum's guess.
+// from `from` fit, given the sum's guess. Asked only about lines that end by the sum within
+// `margin` pixels of the box's edge, on either side: a line that ends further off ends there by
+// any measure that differs from the sum by less (kerning moves a line's end by a pixel or two).
 struct FitRefiner {
     std::size_t (*fit)(void* context, std::size_t from, std::size_t guess);
     void* context;
+    int margin;
 };
 
 // Each line's start after the first, rising, for a box `width` wide; soft[i] says a line may

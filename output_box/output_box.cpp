@@ -207,17 +207,19 @@ DWORD EndLines(HWND box, const char* text, std::size_t length, EndedLines* lines
     BoxMeasure measure;
     CharAdvances advances;
     std::vector<bool> soft;
-    bool exact = false;
+    int deviation = 0;
     DWORD error = OpenMeasure(box, &measure);
     if (error == ERROR_SUCCESS)
         error = FindBreaks(text, length, &soft);
     if (error == ERROR_SUCCESS)
-        error = MeasureAdvances(measure, text, length, &advances, &exact);
+        error = MeasureAdvances(measure, text, length, &advances, &deviation);
     if (error == ERROR_SUCCESS) {
+        // Lines that end by the sum within a few times the deviation seen of the edge are measured;
+        // should one further off still measure too wide, the box asks BreakLines for its end.
         Refining refining{&measure, text, length};
-        const FitRefiner refiner{RefineFit, &refining};
+        const FitRefiner refiner{RefineFit, &refining, 4 * deviation};
         if (!WrapLines(text, length, soft, advances, std::max(measure.width, advances.tabStop),
-                       exact ? nullptr : &refiner, &lines->starts))
+                       deviation == 0 ? nullptr : &refiner, &lines->starts))
             error = ERROR_NOT_ENOUGH_MEMORY;  // the only way it fails
     }
     lines->width = measure.width;

@@ -28,8 +28,10 @@ std::vector<bool> AfterWhiteSpace(const std::string& text)
     return soft;
 }
 
+// A font that measures every line one character shorter than the sum says, asked about every line
+// or only about those that end by the sum within 3 pixels of the edge.
 std::size_t OneShorter(void*, std::size_t, std::size_t guess) { return guess > 1 ? guess - 1 : guess; }
-const FitRefiner Shorter{OneShorter, nullptr};
+const FitRefiner Shorter{OneShorter, nullptr, 1000}, ShorterNearTheEdge{OneShorter, nullptr, 3};
 
 struct Wrap {
     const char* name;
@@ -55,6 +57,8 @@ const Wrap Wraps[] = {
     {"ABoxNarrowerThanACharacterHoldsOneALine", "abc", 5, {1, 2}},
     {"AdvancesOfZeroStillEndLines", std::string(2500, 'a'), 100, {1024, 2048}, true},
     {"AFontThatMeasuresOtherwiseIsAsked", "1234 6789", 50, {4, 5, 8}, false, &Shorter},
+    {"ALineEndingNearTheEdgeIsMeasured", "1234 6789", 52, {4, 5}, false, &ShorterNearTheEdge},
+    {"ALineEndingFarFromTheEdgeIsNotMeasured", "1234 6789", 53, {5}, false, &ShorterNearTheEdge},
 };
 
 class WrapTable : public ::testing::TestWithParam<Wrap> {};
