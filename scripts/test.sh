@@ -18,8 +18,17 @@ source scripts/wine-session.sh
 failed=()
 step() { echo; echo "=== $*"; }
 scratch=$(mktemp -d)
-# Whatever way this ends, the Wine session it runs ends too, and its scratch folder goes.
-trap 'wine_session_stop; rm -rf "$scratch"' EXIT
+# Whatever way this ends, the Wine session it runs ends too, the tests' small disk and immutable
+# folder are undone, and its scratch folder goes.
+# shellcheck disable=SC2317  # run by the trap
+undo_fixtures() {
+  local build
+  for build in cross cross64; do
+    bash tests/e2e/file_edges.sh cleanup "build/$build/bin"
+    bash tests/e2e/small_disk.sh umount "build/$build/bin/small-disk"
+  done
+}
+trap 'wine_session_stop; undo_fixtures; rm -rf "$scratch"' EXIT
 trap 'exit 130' INT TERM HUP
 
 configure_and_build() {  # <dir> <cmake args...>

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -29,29 +30,175 @@ bool CloseAfter(HANDLE file, bool ok)
     return ok && closed;
 }
 
-// The new text's file beside the chosen one, named after it: a run killed mid-write leaves at
-// most this one file, plainly Quorvel's, which the next run to the same file replaces.
-const char TemporarySuffix[] = ".Quorvel.tmp";
-
-bool TemporaryName(const char* path, char (&name)[MAX_PATH])
+// Deletes what a failed write made; the failure's reason is the one told.
+bool DeleteAfter(const char* name)
 {
-    const std::size_t length = std::strlen(path);
-    if (length + sizeof TemporarySuffix > sizeof name) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    const DWORD error = GetLastError();
+    DeleteFileA(name);
+    SetLastError(error);
+    return false;
+}
+
+// The chosen file written where it is, as the plain write did, but never emptied first: a text
+// longer than the file's has the part past the old end written first, and a disk too full for it
+// leaves the file as it was. A file that did not exist is made, and removed again on failure.
+bool WriteInPlace(const char* path, const char* data, DWORD size, bool existed)
+{
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, existed ? OPEN_EXISTING : CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
         return false;
+    LARGE_INTEGER old = {}, start = {}, end = {};
+    end.QuadPart = size;
+    bool ok = GetFileSizeEx(file, &old) != 0;
+    const DWORD over = ok && old.QuadPart < end.QuadPart ? static_cast<DWORD>(old.QuadPart) : size;  // old bytes
+    const bool grows = ok && over < size;
+    if (grows && !(SetFilePointerEx(file, old, nullptr, FILE_BEGIN) && WriteAll(file, data + over, size - over))) {
+        const DWORD error = GetLastError();
+        SetFilePointerEx(file, old, nullptr, FILE_BEGIN);
+        SetEndOfFile(file);
+        SetLastError(error);
+        ok = false;
     }
-    std::memcpy(name, path, length);
-    std::memcpy(name + length, TemporarySuffix, sizeof TemporarySuffix);
+    ok = ok && SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && WriteAll(file, data, over) &&
+         SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file) && FlushFileBuffers(file);
+    return CloseAfter(file, ok) || (!existed && DeleteAfter(path));
+}
+
+// A full file name, and the length of its folder up to its last backslash, found character by
+// character: the second byte of a double-byte character may be a backslash.
+struct FileName {
+    char text[MAX_PATH];
+    std::size_t folder;
+};
+
+bool SetFileName(FileName* name, const char* text)
+{
+    const std::size_t length = std::strlen(text);
+    if (length == 0 || length >= sizeof name->text)
+        return false;
+    std::memcpy(name->text, text, length + 1);
+    name->folder = 0;
+    for (const char* c = name->text; *c; c = CharNextA(c))
+        if (*c == '\\')
+            name->folder = static_cast<std::size_t>(c - name->text) + 1;
     return true;
 }
 
-// The whole image in a new file, flushed to the medium before it is closed.
-bool WriteTemporary(const char* name, const void* data, DWORD size)
+// The name the system knows an open file by, symbolic links followed, as "\\?\C:\..." or
+// "\\?\UNC\...". Empty where there is none within the buffer.
+void FinalName(HANDLE file, char (&name)[MAX_PATH + 8])
 {
-    const HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    return CloseAfter(file, WriteAll(file, data, size) && FlushFileBuffers(file));
+    const DWORD length = GetFinalPathNameByHandleA(file, name, sizeof name, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= sizeof name)
+        name[0] = '\0';
+}
+
+bool SameFile(HANDLE file, const char* name)
+{
+    const HANDLE other = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    BY_HANDLE_FILE_INFORMATION a = {}, b = {};
+    const bool same = other != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &a) &&
+                      GetFileInformationByHandle(other, &b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                      a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    if (other != INVALID_HANDLE_VALUE)
+        CloseHandle(other);
+    return same;
+}
+
+// The file a replace puts the new text in is the file itself, found through any symbolic link:
+// replacing the link would turn it into a copy and leave the file it names as it was.
+bool ReplacedName(HANDLE file, FileName* name)
+{
+    char resolved[MAX_PATH + 8];
+    FinalName(file, resolved);
+    const bool unc = std::strncmp(resolved, "\\\\?\\UNC\\", 8) == 0;
+    if (unc)
+        resolved[6] = '\\';
+    const char* plain = std::strncmp(resolved, "\\\\?\\", 4) == 0 ? resolved + (unc ? 6 : 4) : "";
+    return SetFileName(name, plain) && SameFile(file, name->text);
+}
+
+// The new text's file beside the one it replaces is made under a name no file has: Quorvel's own
+// pattern, short enough to fit wherever a file name does, with the next number while one is taken.
+const char OwnPattern[] = "QUOR%04X.TMP";
+const std::size_t OwnNameLength = sizeof "QUOR0000.TMP" - 1;
+
+bool IsOwnName(const char* name)
+{
+    return std::strlen(name) == OwnNameLength && std::strncmp(name, "QUOR", 4) == 0 &&
+           std::strspn(name + 4, "0123456789ABCDEF") == 4 && std::strcmp(name + 8, ".TMP") == 0;
+}
+
+HANDLE CreateBeside(const FileName& replaced, char (&name)[MAX_PATH])
+{
+    if (replaced.folder + OwnNameLength >= sizeof name) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::memcpy(name, replaced.text, replaced.folder);
+    const unsigned first = GetCurrentProcessId() * 40503u + GetTickCount();
+    for (unsigned i = 0; i <= 0xFFFF; ++i) {
+        std::snprintf(name + replaced.folder, OwnNameLength + 1, OwnPattern, (first + i) & 0xFFFF);
+        const HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD error = GetLastError();
+        // A name being deleted is refused as access denied too: only where no file has the name
+        // does that say the folder takes no new file.
+        const bool taken = error == ERROR_FILE_EXISTS ||
+                           (error == ERROR_ACCESS_DENIED && GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES);
+        if (file != INVALID_HANDLE_VALUE || !taken) {
+            SetLastError(error);
+            return file;
+        }
+    }
+    SetLastError(ERROR_FILE_EXISTS);
+    return INVALID_HANDLE_VALUE;
+}
+
+ULONGLONG Ticks(const FILETIME& time) { return (ULONGLONG(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
+
+// Removes what a Quorvel ended mid-write left beside the file: only a file of Quorvel's own name
+// that nobody has open (a running Quorvel keeps its file open until it closes it to put it in
+// place), with no other name, not a link, and last written at least ten minutes before this run
+// made its own, by the clock of the file system that holds both: a running Quorvel between closing
+// its file and putting it in place has only just written it.
+void RemoveLeftovers(HANDLE own, const char* ownName, std::size_t folder)
+{
+    const ULONGLONG TenMinutes = 10ull * 60 * 10000000;
+    BY_HANDLE_FILE_INFORMATION ownInfo = {}, info = {};
+    char name[MAX_PATH], ownResolved[MAX_PATH + 8], resolved[MAX_PATH + 8];
+    FinalName(own, ownResolved);
+    char* const ownTail = std::strrchr(ownResolved, '\\');
+    if (!ownTail || !GetFileInformationByHandle(own, &ownInfo))
+        return;
+    std::memcpy(name, ownName, folder);
+    std::strcpy(name + folder, "QUOR????.TMP");
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(name, &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found) != 0) {
+        const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                               FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT;
+        if (!IsOwnName(found.cFileName) || (found.dwFileAttributes & notPlain))
+            continue;
+        std::strcpy(name + folder, found.cFileName);
+        std::strcpy(ownTail + 1, found.cFileName);
+        const HANDLE file = CreateFileA(name, DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            continue;
+        // Through a link the system would delete the file the link names: the open file must be
+        // this very name in this folder.
+        FinalName(file, resolved);
+        FILE_DISPOSITION_INFO remove = {TRUE};
+        if (std::strcmp(resolved, ownResolved) == 0 && GetFileInformationByHandle(file, &info) &&
+            info.nNumberOfLinks == 1 && !(info.dwFileAttributes & notPlain) &&
+            Ticks(info.ftLastWriteTime) + TenMinutes <= Ticks(ownInfo.ftLastWriteTime))
+            SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove);
+        CloseHandle(file);
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
 }
 
 // Puts the new file in the chosen one's place in one step. An existing file keeps its
@@ -84,16 +231,35 @@ bool WriteOutputFile(const char* path, const FileImage& image)
         return false;
     if (existed && GetFileType(target) != FILE_TYPE_DISK)
         return CloseAfter(target, WriteAll(target, image.data, bytes));
-    if (existed && !CloseHandle(target))
-        return false;
-
+    // A file of more than one name (hard links) is written in place, so that every name keeps
+    // showing it; so is one whose own full name cannot be had within MAX_PATH.
+    FileName replaced;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    bool beside = false;
+    if (existed) {
+        const bool known = GetFileInformationByHandle(target, &info) != 0;
+        beside = known && info.nNumberOfLinks == 1 && ReplacedName(target, &replaced);
+        if (!CloseAfter(target, known))
+            return false;
+    } else {
+        char full[MAX_PATH];
+        const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+        beside = length > 0 && length < sizeof full && SetFileName(&replaced, full);
+    }
+    if (!beside)
+        return WriteInPlace(path, image.data, bytes, existed);
     char temporary[MAX_PATH];
-    if (!TemporaryName(path, temporary))
-        return false;
-    if (WriteTemporary(temporary, image.data, bytes) && PutInPlace(temporary, path, existed))
+    const HANDLE file = CreateBeside(replaced, temporary);
+    if (file == INVALID_HANDLE_VALUE) {
+        // A folder that takes no new file (denied, or a FAT root folder full), or no name for one
+        // within MAX_PATH: the chosen file is written in place. Any other failure is told.
+        const DWORD error = GetLastError();
+        return (error == ERROR_ACCESS_DENIED || error == ERROR_CANNOT_MAKE || error == ERROR_FILENAME_EXCED_RANGE) &&
+               WriteInPlace(path, image.data, bytes, existed);
+    }
+    RemoveLeftovers(file, temporary, replaced.folder);
+    if (CloseAfter(file, WriteAll(file, image.data, bytes) && FlushFileBuffers(file)) &&
+        PutInPlace(temporary, replaced.text, existed))
         return true;
-    const DWORD error = GetLastError();
-    DeleteFileA(temporary);
-    SetLastError(error);
-    return false;
+    return DeleteAfter(temporary);
 }

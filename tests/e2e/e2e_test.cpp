@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -43,14 +44,18 @@ std::string Shown(HRESULT code)
                ? text : "~Error " + Hex(code) + ": ";
 }
 
-// Where the output goes: nowhere; a file the first run writes (also on a full disk, or made read-only after).
-enum Out { NoPath, File, FullDisk, ReadOnly, FullDiskNoFile, Folder, Pipe };
+// Where the output goes: nowhere; a folder; a pipe; or a file the first run writes (also on a full disk,
+// made read-only after, at a long path, with files beside it, or another name), unless FullDiskNoFile.
+// The last two, a symbolic link and a file in a folder that takes no new file, file_edges.sh makes and keeps.
+enum Out { NoPath, Folder, Pipe, File, FullDisk, FullDiskNoFile, FullDiskHardLink, ReadOnly, Path259, Path248,
+           Neighbours, HardLink, SymbolicLink, Frozen };
 using Boxes = std::vector<std::pair<int, std::string>>;
+using Files = std::map<std::string, std::string>;  // names and bytes
 // Each starts Quorvel, runs once with the defaults (into the file if there is one), sets
 // the fields and presses Generate, answering the boxes it opens; then looks at what it left.
 struct Scenario {
     const char* name;
-    std::vector<const char*> fields;  // count, minimum, maximum, delimiter[, the base list's top item]
+    std::vector<std::string> fields;  // count, minimum, maximum, delimiter[, the base list's top item]
     std::string provider;  // hex bytes it serves; "gen!code", "acquire!code": refuses; "missing"; "": 00 01 ...
     Out out;
     Boxes boxes;           // the answer, "caption|text the box contains"
@@ -58,6 +63,24 @@ struct Scenario {
     std::string file, calls;
     const char* elapsed;   // "s": whole seconds; "=": as the default run left it
 };
+
+// A run that shows its values from 0 (count, 0, maximum, delimiter[, top]), asked about past 10000.
+Scenario Shows(const char* name, const std::vector<std::string>& fields, Out out = NoPath)
+{
+    const int count = std::stoi(fields[0]);
+    return {name, fields, "", out, count > 10000 ? Boxes{{IDOK, Warning}} : Boxes{},
+            Sequence(count, std::stoi(fields[2]) + 1, fields[3].c_str()), NoFile, Calls(count), "s"};
+}
+// count values 0..9 to a file, which then holds them (Written), or what the first run left there (Kept).
+enum Outcome { Kept, Written };
+Scenario ToFile(const char* name, Out out, int count, Outcome outcome)
+{
+    Scenario row = Shows(name, {std::to_string(count), "0", "9", ""}, out);
+    if (outcome == Kept)
+        row.boxes.push_back({IDOK, "ERROR|{path}"});
+    row.file = outcome == Written ? row.output + '\0' : out < File || out == FullDiskNoFile ? NoFile : EarlierFile;
+    return row;
+}
 
 const Scenario Scenarios[] = {
     {"Defaults", {}, "", NoPath, {}, Sequence(100, 11, ""), NoFile, Calls(100), "s"},
@@ -68,12 +91,9 @@ const Scenario Scenarios[] = {
     {"FieldsAreReadByNineCharacters", {"0000000030", "+0", "  0255xyz", "abcdefghijkl"}, "", NoPath, {},
      "0abcdefghi1abcdefghi2", NoFile, Calls(3), "s"},
     {"WarningDeclined", {"10001", "0", "10", ""}, "", File, {{IDCANCEL, Warning}}, "", EarlierFile, "", "Cancelled"},
-    {"WarningAccepted", {"10001", "0", "255", "\n"}, "", NoPath, {{IDOK, Warning}}, Sequence(10001, 256, "\n"), NoFile,
-     Calls(10001), "s"},
-    {"TenThousandRunsWithoutAsking", {"10000", "0", "10", "\n"}, "", NoPath, {}, Sequence(10000, 11, "\n"), NoFile,
-     Calls(10000), "s"},
-    {"MoreThanTheBoxsDefaultLimitArrivesWhole", {"40000", "0", "1", "", "0"}, "", NoPath, {{IDOK, Warning}},
-     Sequence(40000, 2, ""), NoFile, Calls(40000), "s"},
+    Shows("WarningAccepted", {"10001", "0", "255", "\n"}),
+    Shows("TenThousandRunsWithoutAsking", {"10000", "0", "10", "\n"}),
+    Shows("MoreThanTheBoxsDefaultLimitArrivesWhole", {"40000", "0", "1", "", "0"}),
     {"MinimumOutOfRange", {"100", "256", "10", ""}, "", File, {{IDOK, MinMessage}}, "=", EarlierFile, "", "="},
     {"BothBoundsBadOnlyTheMinimumIsTold", {"100", "300", "-1", ""}, "", NoPath, {{IDOK, MinMessage}}, "=", NoFile,
      "", "="},
@@ -99,29 +119,26 @@ const Scenario Scenarios[] = {
     {"AcquireRefused", {}, "acquire!" + Hex(ERROR_ACCESS_DENIED), File, {}, Shown(ERROR_ACCESS_DENIED), NoFile,
      "acquire 0\n", "s"},
     {"ProviderMissing", {}, "missing", File, {}, Shown(NTE_KEYSET_NOT_DEF), NoFile, "", "s"},
-    {"UnwritableFileIsToldAndTheRunStands", {"3", "0", "10", ";"}, "", Folder, {{IDOK, "ERROR|{path}"}}, "0;1;2", NoFile,
-     Calls(3), "s"},
-    // The file is replaced all or nothing.
-    {"AFullDiskKeepsTheEarlierText", {"2000000", "0", "9", ""}, "", FullDisk, {{IDOK, Warning}, {IDOK, "ERROR|{path}"}},
-     Sequence(2000000, 10, ""), EarlierFile, Calls(2000000), "s"},
-    {"AFullDiskMakesNoFileWhereThereWasNone", {"2000000", "0", "9", ""}, "", FullDiskNoFile,
-     {{IDOK, Warning}, {IDOK, "ERROR|{path}"}}, Sequence(2000000, 10, ""), NoFile, Calls(2000000), "s"},
-    {"WhatFitsReplacesTheEarlierText", {"500000", "0", "9", ""}, "", FullDisk, {{IDOK, Warning}}, Sequence(500000, 10, ""),
-     Sequence(500000, 10, "") + '\0', Calls(500000), "s"},
-    {"AReadOnlyFileIsRefusedAndKept", {"5", "0", "9", ""}, "", ReadOnly, {{IDOK, "ERROR|{path}"}}, "01234", EarlierFile,
-     Calls(5), "s"},
-    {"APipeIsWrittenDirectly", {"12", "0", "9", ","}, "", Pipe, {}, Sequence(12, 10, ","), Sequence(12, 10, ",") + '\0',
-     Calls(12), "s"},
+    ToFile("UnwritableFileIsToldAndTheRunStands", Folder, 3, Kept),
+    // The file is replaced all or nothing, or, where no new file can be made beside it, written in place.
+    ToFile("AFullDiskKeepsTheEarlierText", FullDisk, 2000000, Kept),
+    ToFile("AFullDiskMakesNoFileWhereThereWasNone", FullDiskNoFile, 2000000, Kept),
+    ToFile("WhatFitsReplacesTheEarlierText", FullDisk, 500000, Written),
+    ToFile("AReadOnlyFileIsRefusedAndKept", ReadOnly, 5, Kept),
+    ToFile("APipeIsWrittenDirectly", Pipe, 12, Written),
+    ToFile("APathOf259CharactersIsWrittenInPlace", Path259, 500, Written),
+    ToFile("APathOf248CharactersIsReplaced", Path248, 5, Written),
+    ToFile("FilesBesideKeepTheirBytesButAnEndedRunsLeftover", Neighbours, 5, Written),
+    ToFile("AFileInAFolderThatTakesNoNewFileIsWritten", Frozen, 5, Written),
+    ToFile("AHardLinkedFileShowsTheTextUnderBothNames", HardLink, 500, Written),
+    ToFile("AHardLinkedFileOnAFullDiskKeepsTheEarlierText", FullDiskHardLink, 2000000, Kept),
+    ToFile("ASymbolicLinksFileIsWrittenAndTheLinkKept", SymbolicLink, 5, Written),
     // Texts the output box once took as one paragraph, for minutes to hours under Wine.
-    {"ACarriageReturn", {"100000", "0", "255", "\r"}, "", NoPath, {{IDOK, Warning}}, Sequence(100000, 256, "\r"), NoFile,
-     Calls(100000), "s"},
-    {"OtherControlCharactersBetweenLetters", {"100000", "0", "255", "a\v\f\x1b" "b"}, "", NoPath, {{IDOK, Warning}},
-     Sequence(100000, 256, "a\v\f\x1b" "b"), NoFile, Calls(100000), "s"},
+    Shows("ACarriageReturn", {"100000", "0", "255", "\r"}),
+    Shows("OtherControlCharactersBetweenLetters", {"100000", "0", "255", "a\v\f\x1b" "b"}),
     // Run by e2e.double_byte_code_page, in the Japanese code page.
-    {"DoubleByteCodePageNoDelimiter", {"100000", "0", "255", ""}, "", NoPath, {{IDOK, Warning}}, Sequence(100000, 256, ""),
-     NoFile, Calls(100000), "s"},
-    {"DoubleByteCodePageSpace", {"100000", "0", "255", " "}, "", NoPath, {{IDOK, Warning}}, Sequence(100000, 256, " "),
-     NoFile, Calls(100000), "s"},
+    Shows("DoubleByteCodePageNoDelimiter", {"100000", "0", "255", ""}),
+    Shows("DoubleByteCodePageSpace", {"100000", "0", "255", " "}),
 };
 
 // Another program's thread: it reads a pipe to its end, or holds the clipboard open a while.
@@ -154,18 +171,52 @@ protected:
 };
 
 class Generate : public Quorvel, public ::testing::WithParamInterface<Scenario> {};
+void PrintTo(const Scenario& s, std::ostream* out) { *out << s.name; }
+
+// The folder of each kind of output file, beside the programs; "" where there is none.
+std::string FolderOf(Out out)
+{
+    const std::size_t length = out == Path259 ? 259 : 248;  // the padded folder's name makes the path so long
+    if (out == Path259 || out == Path248)
+        return Beside("") + std::string(length - Beside("").size() - std::strlen("\\output.txt"), 'L') + "\\";
+    const bool full = out == FullDisk || out == FullDiskNoFile || out == FullDiskHardLink;
+    const char* const name = out == Frozen ? "frozen-folder\\" : out == SymbolicLink ? "linked-folder\\"
+                             : full ? "small-disk\\" : "output-folder\\";
+    return out < File ? "" : Beside(name);
+}
+// A folder's files and their bytes, but those named.
+Files Listing(const std::string& folder, std::set<std::string> but = {"output.txt", "other-name.txt"})
+{
+    Files files;
+    WIN32_FIND_DATAA found;
+    const HANDLE search = folder.empty() ? INVALID_HANDLE_VALUE : FindFirstFileA((folder + "*").c_str(), &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !but.count(found.cFileName))
+            files[found.cFileName] = FileBytes(folder + found.cFileName);
+    FindClose(search);
+    return files;
+}
+// Beside the chosen file for Neighbours, holding their names, last written in 2001 (true) or now: only a
+// file of Quorvel's own pattern long unwritten is a leftover of Quorvel's, not the new text's earlier name.
+const std::vector<std::pair<const char*, bool>> Neighbourhood = {{"output.txt.Quorvel.tmp", true},
+    {"QUOR1234.TMP", false}, {"QUOR12345.TMP", true}, {"QUORXYZW.TMP", true}, {"QUOR0BAD.TMP", true}};
 
 TEST_P(Generate, EndsAsExpected)
 {
     const Scenario& s = GetParam();
-    const bool full = s.out == FullDisk || s.out == FullDiskNoFile, pipe = s.out == Pipe;
-    const std::string target = full ? Beside("small-disk\\output.txt") : pipe ? "\\\\.\\pipe\\quorvel-output" : file_;
+    const bool links = s.out == HardLink || s.out == FullDiskHardLink || s.out == SymbolicLink;
+    const std::string folder = FolderOf(s.out), other = links ? folder + "other-name.txt" : "";
+    const bool full = folder == Beside("small-disk\\"), pipe = s.out == Pipe, made = s.out >= SymbolicLink;
+    const std::string target = pipe ? "\\\\.\\pipe\\quorvel-output" : folder.empty() ? file_ : folder + "output.txt";
     const std::string &provider = s.provider, path = s.out == Folder ? Beside("") : target;
     ULARGE_INTEGER size = {};
     if (full && !(GetDiskFreeSpaceExA(Beside("small-disk").c_str(), nullptr, &size, nullptr) && size.QuadPart <= (2u << 20)))
         GTEST_SKIP() << "no small file system mounted beside the programs";
+    if (made && FileBytes(target) == NoFile)
+        GTEST_SKIP() << "file_edges.sh made no " << target << " (chattr +i needs root and ext2/3/4)";
     ASSERT_TRUE(!std::strstr(s.name, "DoubleByte") || GetACP() == 932) << "not in the Japanese code page";
-    DeleteFileA(target.c_str());
+    CreateDirectoryA(folder.c_str(), nullptr);
+    DeleteFileA(made ? "" : target.c_str());
     const bool hex = provider.find_first_not_of("0123456789ABCDEF") == std::string::npos;
     SetEnvironmentVariableA("FAKECSP_BYTES", hex ? provider.c_str() : "");
     SetEnvironmentVariableA("FAKECSP_GEN_ERROR", provider.rfind("gen!", 0) ? nullptr : provider.c_str() + 4);
@@ -173,10 +224,21 @@ TEST_P(Generate, EndsAsExpected)
     if (provider == "missing")
         RemoveProvider();
     ASSERT_TRUE(Start(&app_));
-    SetField(app_, IDC_OUTPUT_PATH, s.out == File || s.out == FullDisk || s.out == ReadOnly ? path.c_str() : "");
-    ASSERT_EQ(Press(app_, IDOK), NoBoxes);
+    SetField(app_, IDC_OUTPUT_PATH, s.out >= File && s.out != FullDiskNoFile ? path.c_str() : "");
+    ASSERT_EQ(Press(app_, IDOK), NoBoxes) << "the first run told a failure";
     if (s.out == ReadOnly)
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    if (s.out == HardLink || s.out == FullDiskHardLink)
+        CreateHardLinkA(other.c_str(), target.c_str(), nullptr);
+    const FILETIME y2001 = {0xC89DC000, 0x01C07385};
+    for (const auto& [name, longAgo] : s.out == Neighbours ? Neighbourhood : decltype(Neighbourhood){}) {
+        std::ofstream(folder + name, std::ios::binary) << name;
+        const HANDLE file = CreateFileA((folder + name).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, 0);
+        SetFileTime(file, nullptr, nullptr, longAgo ? &y2001 : nullptr);
+        CloseHandle(file);
+    }
+    Files listing = Listing(folder);
+    listing.erase("QUOR0BAD.TMP");
     Other reader{pipe ? CreateNamedPipeA(path.c_str(), PIPE_ACCESS_INBOUND, 0, 1, 0, 65536, 0, nullptr) : nullptr, {}, 0, {}};
     const HANDLE pipeThread = pipe ? CreateThread(nullptr, 0, ReadPipe, &reader, 0, nullptr) : nullptr;
     SetField(app_, IDC_OUTPUT_PATH, s.out == NoPath ? "" : path.c_str());
@@ -184,10 +246,10 @@ TEST_P(Generate, EndsAsExpected)
     const std::string output = Field(app_, IDC_OUTPUT), elapsed = Field(app_, IDC_ELAPSED);
     const int ids[] = {IDC_COUNT, IDC_DEC_MIN, IDC_DEC_MAX, IDC_DELIMITER};
     for (std::size_t i = 0; i < s.fields.size() && i < 4; ++i)
-        SetField(app_, ids[i], s.fields[i]);
+        SetField(app_, ids[i], s.fields[i].c_str());
     // Base 2 selected: a row that scrolls another base to the top shows which one counts.
     SendDlgItemMessageA(app_.dialog, IDC_BASE_LIST, LB_SETCURSEL, 0, 0);
-    SendDlgItemMessageA(app_.dialog, IDC_BASE_LIST, LB_SETTOPINDEX, s.fields.size() > 4 ? atoi(s.fields[4]) : 8, 0);
+    SendDlgItemMessageA(app_.dialog, IDC_BASE_LIST, LB_SETTOPINDEX, s.fields.size() > 4 ? atoi(s.fields[4].c_str()) : 8, 0);
     std::vector<int> answers;
     for (const auto& box : s.boxes)
         answers.push_back(box.first);
@@ -204,9 +266,12 @@ TEST_P(Generate, EndsAsExpected)
         << shown.size() << ": " << shown.substr(0, 200);
     const std::string written = pipe ? (WaitForSingleObject(pipeThread, WaitMs), reader.read) : FileBytes(target);
     EXPECT_TRUE(written == s.file) << written.substr(0, 200);
-    EXPECT_EQ(FileBytes(target + ".Quorvel.tmp"), NoFile) << "the new text's file left beside the output file";
+    EXPECT_EQ(Listing(folder), listing) << "the folder holds what it held, the chosen file aside";
+    EXPECT_TRUE(!links || FileBytes(other) == s.file) << "the file under its other name";
     SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(target.c_str());
+    for (const auto& [name, bytes] : Listing(made ? "" : folder, {}))  // a folder of the test's own goes
+        DeleteFileA((folder + name).c_str());
+    RemoveDirectoryA(folder.c_str());
     CloseHandle(pipeThread);
     CloseHandle(reader.handle);
     EXPECT_EQ(FileBytes(log_), s.calls.empty() ? NoFile : s.calls);
