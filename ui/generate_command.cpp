@@ -150,8 +150,8 @@ RunOutcome RunGeneration(HWND dialog, MainDialogState& state, const GenerationSe
     outcome.boxError = ShowOutputText(box, text->text.get(), text->length);
     state.recordedLength = RecordedLength(*text);
     GetDlgItemTextA(dialog, IDC_OUTPUT_PATH, state.pathBuffer, PathBufferSize);
-    if (state.pathBuffer[0] != '\0' && !WriteOutputFile(state.pathBuffer, OutputFileImage(*text)))
-        outcome.fileError = GetLastError();
+    if (state.pathBuffer[0] != '\0')
+        outcome.fileError = WriteOutputFile(state.pathBuffer, OutputFileImage(*text));
     return outcome;
 }
 

@@ -8,61 +8,52 @@
 namespace {
 
 // One write of the whole image; a short write gives no reason of its own.
-bool WriteAll(HANDLE file, const void* data, DWORD size)
+DWORD WriteAll(HANDLE file, const void* data, DWORD size)
 {
     DWORD written = 0;
     if (!WriteFile(file, data, size, &written, nullptr))
-        return false;
-    if (written != size) {
-        SetLastError(ERROR_WRITE_FAULT);
-        return false;
-    }
-    return true;
+        return GetLastError();
+    return written == size ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
-// Closes the handle; the first failure is the one told.
-bool CloseAfter(HANDLE file, bool ok)
+// Closes the handle after what was done with it; the first failure is the one told.
+DWORD CloseAfter(HANDLE file, DWORD error)
 {
-    const DWORD error = GetLastError();
-    const bool closed = CloseHandle(file) != 0;
-    if (!ok)
-        SetLastError(error);
-    return ok && closed;
-}
-
-// Deletes what a failed write made; the failure's reason is the one told.
-bool DeleteAfter(const char* name)
-{
-    const DWORD error = GetLastError();
-    DeleteFileA(name);
-    SetLastError(error);
-    return false;
+    if (!CloseHandle(file) && error == ERROR_SUCCESS)
+        return GetLastError();
+    return error;
 }
 
 // The chosen file written where it is, as the plain write did, but never emptied first: a text
 // longer than the file's has the part past the old end written first, and a disk too full for it
 // leaves the file as it was. A file that did not exist is made, and removed again on failure.
-bool WriteInPlace(const char* path, const char* data, DWORD size, bool existed)
+DWORD WriteInPlace(const char* path, const char* data, DWORD size, bool existed)
 {
     const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, existed ? OPEN_EXISTING : CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return false;
+        return GetLastError();
     LARGE_INTEGER old = {}, start = {}, end = {};
     end.QuadPart = size;
-    bool ok = GetFileSizeEx(file, &old) != 0;
-    const DWORD over = ok && old.QuadPart < end.QuadPart ? static_cast<DWORD>(old.QuadPart) : size;  // old bytes
-    const bool grows = ok && over < size;
-    if (grows && !(SetFilePointerEx(file, old, nullptr, FILE_BEGIN) && WriteAll(file, data + over, size - over))) {
-        const DWORD error = GetLastError();
-        SetFilePointerEx(file, old, nullptr, FILE_BEGIN);
-        SetEndOfFile(file);
-        SetLastError(error);
-        ok = false;
+    DWORD error = GetFileSizeEx(file, &old) ? ERROR_SUCCESS : GetLastError();
+    const DWORD over = old.QuadPart < end.QuadPart ? static_cast<DWORD>(old.QuadPart) : size;  // old bytes
+    if (error == ERROR_SUCCESS && over < size) {
+        error = SetFilePointerEx(file, old, nullptr, FILE_BEGIN) ? WriteAll(file, data + over, size - over)
+                                                                  : GetLastError();
+        if (error != ERROR_SUCCESS) {  // back to the old length: the file as it was
+            SetFilePointerEx(file, old, nullptr, FILE_BEGIN);
+            SetEndOfFile(file);
+        }
     }
-    ok = ok && SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && WriteAll(file, data, over) &&
-         SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file) && FlushFileBuffers(file);
-    return CloseAfter(file, ok) || (!existed && DeleteAfter(path));
+    if (error == ERROR_SUCCESS)
+        error = SetFilePointerEx(file, start, nullptr, FILE_BEGIN) ? WriteAll(file, data, over) : GetLastError();
+    if (error == ERROR_SUCCESS && !(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file) &&
+                                    FlushFileBuffers(file)))
+        error = GetLastError();
+    error = CloseAfter(file, error);
+    if (error != ERROR_SUCCESS && !existed)
+        DeleteFileA(path);
+    return error;
 }
 
 // A full file name, and the length of its folder up to its last backslash, found character by
@@ -131,29 +122,27 @@ bool IsOwnName(const char* name)
            std::strspn(name + 4, "0123456789ABCDEF") == 4 && std::strcmp(name + 8, ".TMP") == 0;
 }
 
-HANDLE CreateBeside(const FileName& replaced, char (&name)[MAX_PATH])
+DWORD CreateBeside(const FileName& replaced, char (&name)[MAX_PATH], HANDLE* made)
 {
-    if (replaced.folder + OwnNameLength >= sizeof name) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return INVALID_HANDLE_VALUE;
-    }
+    *made = INVALID_HANDLE_VALUE;
+    if (replaced.folder + OwnNameLength >= sizeof name)
+        return ERROR_FILENAME_EXCED_RANGE;
     std::memcpy(name, replaced.text, replaced.folder);
     const unsigned first = GetCurrentProcessId() * 40503u + GetTickCount();
     for (unsigned i = 0; i <= 0xFFFF; ++i) {
         std::snprintf(name + replaced.folder, OwnNameLength + 1, OwnPattern, (first + i) & 0xFFFF);
-        const HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        *made = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (*made != INVALID_HANDLE_VALUE)
+            return ERROR_SUCCESS;
         const DWORD error = GetLastError();
         // A name being deleted is refused as access denied too: only where no file has the name
         // does that say the folder takes no new file.
         const bool taken = error == ERROR_FILE_EXISTS ||
                            (error == ERROR_ACCESS_DENIED && GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES);
-        if (file != INVALID_HANDLE_VALUE || !taken) {
-            SetLastError(error);
-            return file;
-        }
+        if (!taken)
+            return error;
     }
-    SetLastError(ERROR_FILE_EXISTS);
-    return INVALID_HANDLE_VALUE;
+    return ERROR_FILE_EXISTS;
 }
 
 ULONGLONG Ticks(const FILETIME& time) { return (ULONGLONG(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
@@ -204,23 +193,22 @@ void RemoveLeftovers(HANDLE own, const char* ownName, std::size_t folder)
 // Puts the new file in the chosen one's place in one step. An existing file keeps its
 // attributes and security. Where the system's replace moved the old file away but could not
 // move the new one in, the new one is moved in by name: the file then holds the new text whole.
-bool PutInPlace(const char* temporary, const char* path, bool existed)
+DWORD PutInPlace(const char* temporary, const char* path, bool existed)
 {
     if (existed && ReplaceFileA(path, temporary, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
-        return true;
+        return ERROR_SUCCESS;
     if (existed && GetLastError() != ERROR_UNABLE_TO_MOVE_REPLACEMENT)
-        return false;
-    return MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        return GetLastError();
+    return MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? ERROR_SUCCESS
+                                                                                           : GetLastError();
 }
 
 }  // namespace
 
-bool WriteOutputFile(const char* path, const FileImage& image)
+DWORD WriteOutputFile(const char* path, const FileImage& image)
 {
-    if (image.size > MAXDWORD) {
-        SetLastError(ERROR_FILE_TOO_LARGE);
-        return false;
-    }
+    if (image.size > MAXDWORD)
+        return ERROR_FILE_TOO_LARGE;
     const DWORD bytes = static_cast<DWORD>(image.size);
     // Opening the chosen file as today's write would (for writing, not shared) refuses what
     // that refused, a read-only file, a folder or a file in use, before anything is written,
@@ -228,7 +216,7 @@ bool WriteOutputFile(const char* path, const FileImage& image)
     const HANDLE target = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     const bool existed = target != INVALID_HANDLE_VALUE;
     if (!existed && GetLastError() != ERROR_FILE_NOT_FOUND)
-        return false;
+        return GetLastError();
     if (existed && GetFileType(target) != FILE_TYPE_DISK)
         return CloseAfter(target, WriteAll(target, image.data, bytes));
     // A file of more than one name (hard links) is written in place, so that every name keeps
@@ -239,8 +227,8 @@ bool WriteOutputFile(const char* path, const FileImage& image)
     if (existed) {
         const bool known = GetFileInformationByHandle(target, &info) != 0;
         beside = known && info.nNumberOfLinks == 1 && ReplacedName(target, &replaced);
-        if (!CloseAfter(target, known))
-            return false;
+        if (const DWORD error = CloseAfter(target, known ? ERROR_SUCCESS : GetLastError()))
+            return error;
     } else {
         char full[MAX_PATH];
         const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
@@ -249,17 +237,22 @@ bool WriteOutputFile(const char* path, const FileImage& image)
     if (!beside)
         return WriteInPlace(path, image.data, bytes, existed);
     char temporary[MAX_PATH];
-    const HANDLE file = CreateBeside(replaced, temporary);
-    if (file == INVALID_HANDLE_VALUE) {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (const DWORD error = CreateBeside(replaced, temporary, &file)) {
         // A folder that takes no new file (denied, or a FAT root folder full), or no name for one
         // within MAX_PATH: the chosen file is written in place. Any other failure is told.
-        const DWORD error = GetLastError();
-        return (error == ERROR_ACCESS_DENIED || error == ERROR_CANNOT_MAKE || error == ERROR_FILENAME_EXCED_RANGE) &&
-               WriteInPlace(path, image.data, bytes, existed);
+        const bool noNewFile =
+            error == ERROR_ACCESS_DENIED || error == ERROR_CANNOT_MAKE || error == ERROR_FILENAME_EXCED_RANGE;
+        return noNewFile ? WriteInPlace(path, image.data, bytes, existed) : error;
     }
     RemoveLeftovers(file, temporary, replaced.folder);
-    if (CloseAfter(file, WriteAll(file, image.data, bytes) && FlushFileBuffers(file)) &&
-        PutInPlace(temporary, replaced.text, existed))
-        return true;
-    return DeleteAfter(temporary);
+    DWORD error = WriteAll(file, image.data, bytes);
+    if (error == ERROR_SUCCESS && !FlushFileBuffers(file))
+        error = GetLastError();
+    error = CloseAfter(file, error);
+    if (error == ERROR_SUCCESS)
+        error = PutInPlace(temporary, replaced.text, existed);
+    if (error != ERROR_SUCCESS)
+        DeleteFileA(temporary);  // nothing of the attempt left beside the file
+    return error;
 }
