@@ -64,22 +64,12 @@ _wine_environment() {  # <prefix> <arch>
   wine_log=$WINEPREFIX.wine.log
 }
 
-# Runs a command and tells how it ended, which bash alone cannot (137 is an exit code as
-# much as the signal 9): writes "exited with code N" or "was ended by signal N (SIGNAME)"
-# to <file>, and returns N, or 128 + the signal.
-_wine_wait_perl='
-  use Config;
-  my $file = shift @ARGV;
-  my $pid = fork;
-  die "fork: $!\n" unless defined $pid;
-  if ($pid == 0) { exec { $ARGV[0] } @ARGV; print STDERR "$ARGV[0]: $!\n"; exit 127; }
-  waitpid($pid, 0);
-  my ($status, $signal, @names) = ($?, $? & 127, split(" ", $Config{sig_name}));
-  open(my $out, ">", $file) or die "$file: $!\n";
-  if ($signal) { print $out "was ended by signal $signal (SIG$names[$signal])"; close $out; exit 128 + $signal; }
-  print $out "exited with code " . ($status >> 8); close $out; exit $status >> 8;'
+# Runs a Wine program through wine-exec.pl, which starts it where Wine can always map what
+# Windows expects at fixed addresses and tells how it ended: writes "exited with code N"
+# or "was ended by signal N (SIGNAME)" to <file>, and returns N, or 128 + the signal.
+_wine_exec=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine-exec.pl
 _wine_wait() {  # <file> <command> [arguments]
-  perl -e "$_wine_wait_perl" "$@"
+  perl "$_wine_exec" "$@"
 }
 
 # Starts a Wine program of the session's kind (wine, or wine64 in an x64 session) with its
@@ -225,7 +215,7 @@ wine_session_start() {  # <prefix> [arch] [keep-display]
 # desktop closes a second after each GUI program does, and the next one waits for a new
 # desktop process, which also keeps the test runner's output pipe open until it exits.
 wine_session_hold_desktop() {  # <program> [arguments]
-  wine "$@" </dev/null >/dev/null 2>>"$wine_log" &
+  _wine_wait /dev/null "${_wine_command[@]}" "$@" </dev/null >/dev/null 2>>"$wine_log" &
 }
 
 # Ends the session's server with every Wine process of its prefix (the desktop and any
