@@ -66,7 +66,9 @@ _wine_environment() {  # <prefix> <arch>
 
 # Runs a Wine program through wine-exec.pl, which starts it where Wine can always map what
 # Windows expects at fixed addresses and tells how it ended: writes "exited with code N"
-# or "was ended by signal N (SIGNAME)" to <file>, and returns N, or 128 + the signal.
+# or "was ended by signal N (SIGNAME)" to <file>, and returns N, or 128 + the signal. The
+# ids of the processes it leaves are kept from reuse while their wineserver may still send
+# them SIGKILL.
 _wine_exec=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine-exec.pl
 _wine_wait() {  # <file> <command> [arguments]
   perl "$_wine_exec" "$@"
