@@ -27,18 +27,6 @@ std::string Joined(const std::vector<std::string>& boxes)
     return all;
 }
 
-// Why Start found no dialog: Quorvel did not start, ended, or showed none in time.
-std::string NoDialog(const App& app)
-{
-    if (!app.process.hProcess)
-        return "Quorvel.exe could not be started";
-    const DWORD code = WaitForSingleObject(app.process.hProcess, 0) == WAIT_OBJECT_0 ? WaitForExit(app) : STILL_ACTIVE;
-    if (code != STILL_ACTIVE)
-        return "Quorvel ended with exit code " + std::to_string(code) + " before its dialog showed";
-    return app.dialog ? "Quorvel's dialog is titled \"" + Text(app.dialog) + "\""
-                      : "Quorvel showed no dialog within " + std::to_string(WaitMs / 1000) + " s";
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -47,7 +35,7 @@ int main(int argc, char** argv)
     App app;
     if (command == "generate") {
         if (!Start(&app))
-            return Fail(NoDialog(app));
+            return 1;  // Start has said why
         if (const auto boxes = Press(app, IDOK); !boxes.empty())
             return Fail("Generate opened " + Joined(boxes));
         if (const std::string status = Field(app, IDC_STATUS); status != "Ready")
