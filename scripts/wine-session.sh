@@ -223,14 +223,16 @@ wine_session_hold_desktop() {  # <program> [arguments]
 # Ends the session's server with every Wine process of its prefix (the desktop and any
 # program left running), then its Xvfb. Safe to call twice, and from a trap.
 wine_session_stop() {
+  # Nothing here may end a caller under set -e halfway: where no server runs any more
+  # (a session that failed to start), the Xvfb must still be stopped.
   if [ -n "${_wine_session_prefix:-}" ]; then
-    WINEPREFIX=$_wine_session_prefix wineserver -k 2>/dev/null
-    WINEPREFIX=$_wine_session_prefix wineserver -w 2>/dev/null
+    WINEPREFIX=$_wine_session_prefix wineserver -k 2>/dev/null || true
+    WINEPREFIX=$_wine_session_prefix wineserver -w 2>/dev/null || true
   fi
   _wine_session_prefix=
   if [ -n "${_xvfb_pid:-}" ]; then
-    kill "$_xvfb_pid" 2>/dev/null
-    wait "$_xvfb_pid" 2>/dev/null
+    kill "$_xvfb_pid" 2>/dev/null || true
+    wait "$_xvfb_pid" 2>/dev/null || true
     unset QUORVEL_HEADLESS
   fi
   _xvfb_pid=
