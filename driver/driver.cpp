@@ -2,6 +2,7 @@
 
 #include <dlgs.h>
 
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -61,10 +62,22 @@ bool Start(App* app)
         CreateFileA("NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     const bool started =
         CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &app->process);
+    const DWORD error = GetLastError();
     CloseHandle(startup.hStdOutput);
     for (DWORD waited = 0; started && waited < WaitMs && !app->dialog; waited += 20, Sleep(20))
         app->dialog = BoxOf(*app);
-    return app->dialog && Text(app->dialog) == "Quorvel";
+    if (app->dialog && Text(app->dialog) == "Quorvel")
+        return true;
+    // Why, for the test or script that started it.
+    std::string why = "Quorvel showed no dialog within " + std::to_string(WaitMs / 1000) + " s";
+    if (!started)
+        why = line + " could not be started: error " + std::to_string(error);
+    else if (WaitForSingleObject(app->process.hProcess, 0) == WAIT_OBJECT_0)
+        why = "Quorvel ended with exit code " + std::to_string(WaitForExit(*app)) + " before its dialog showed";
+    else if (app->dialog)
+        why = "Quorvel's dialog is titled \"" + Text(app->dialog) + "\"";
+    std::fprintf(stderr, "driver: %s\n", why.c_str());
+    return false;
 }
 
 bool Attach(App* app)

@@ -21,7 +21,8 @@ struct App {
 };
 
 // Starts Quorvel.exe (beside this program, or the one QUORVEL_EXE names) and waits for
-// its dialog; Attach takes the one already running instead. Stop ends it if it still runs.
+// its dialog, and where none shows says why on standard error; Attach takes the one
+// already running instead. Stop ends it if it still runs.
 bool Start(App* app);
 bool Attach(App* app);
 void Stop(App* app);

@@ -52,7 +52,7 @@ wine_session_start "$prefix" $session >/dev/null
 wine_session_hold_desktop $build/bin/quorvel_show.exe hold
 echo
 echo "=== hardware provider through FillRandomBytes against raw RDRAND32 ($build, under Wine)"
-wine $build/bin/provider_bench.exe </dev/null
+wine_run $build/bin/provider_bench.exe </dev/null
 echo
 echo "=== Generate end to end, values 0-255 (base 10 unless named), against line feeds in the same run ($build, under Wine${WINE_SESSION_DEFAULT_FONTS:+, no Wine fonts in the prefix})"
-wine $build/bin/generate_bench.exe "${bench_args[@]}" </dev/null
+wine_run $build/bin/generate_bench.exe "${bench_args[@]}" </dev/null

@@ -30,22 +30,37 @@ bin="$root/$build/bin"
 trap wine_session_stop EXIT
 trap 'exit 130' INT TERM HUP
 wine_session_start "${QUORVEL_RUN_PREFIX:-$root/$prefix}" "$session" keep-display
-if ! wine regsvr32 /s "$(winepath -w "$bin/hwrngcsp.dll")" </dev/null; then
-  echo "run: the provider could not be registered (is another provider of its name registered in this prefix?)" >&2
+dll=$(wine_run winepath.exe -w "$bin/hwrngcsp.dll" </dev/null) || exit 1
+if ! wine_run regsvr32 /s "$dll" </dev/null; then
+  # Wine's regsvr32 exits 3 where the DLL does not load, 4 where it lacks the entry point
+  # and 5 where DllRegisterServer failed: ours fails where another file holds the
+  # provider's name, or where the registry refuses it.
+  case $wine_status in
+    "exited with code 3") why=", its code for a DLL that did not load" ;;
+    "exited with code 4") why=", its code for a DLL without DllRegisterServer" ;;
+    "exited with code 5") why=", its code for a DllRegisterServer that failed" ;;
+    *) why= ;;
+  esac
+  name=$(sed -n 's/^HARDWARE_PROVIDER_NAME:INTERNAL=//p' "$build/CMakeCache.txt")
+  holder=$(wine_run -ok 1 reg query "HKLM\\Software\\Microsoft\\Cryptography\\Defaults\\Provider\\$name" \
+             /v "Image Path" </dev/null | tr -d '\r' | sed -n 's/^ *Image Path *REG_[A-Z_]* *//p') || true
+  if [ -n "$holder" ]; then held="is registered with the file $holder"; else held="is not registered"; fi
+  echo "run: the provider could not be registered: regsvr32 $wine_status$why;" \
+       "in this prefix the provider \"$name\" $held" >&2
   exit 1
 fi
 echo "run: provider registered: $bin/hwrngcsp.dll"
 
 if [ -z "${_xvfb_pid:-}" ]; then
   echo "run: starting Quorvel on $DISPLAY"
-  wine "$bin/Quorvel.exe" </dev/null
+  wine_run "$bin/Quorvel.exe" </dev/null
   exit 0
 fi
 
 shot="$root/build/quorvel-dialog.png"
 rm -f "$shot"
 echo "run: no display here: Quorvel runs on a private Xvfb, Generate pressed with the defaults"
-wine "$bin/quorvel_show.exe" generate </dev/null
+wine_run "$bin/quorvel_show.exe" generate </dev/null
 import -window root -crop 388x406+0+0 +repage "$shot"
-wine "$bin/quorvel_show.exe" close </dev/null
+wine_run "$bin/quorvel_show.exe" close </dev/null
 echo "run: the dialog with these numbers is saved in $shot"

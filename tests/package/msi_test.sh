@@ -24,41 +24,41 @@ registered() {  # <what> the views hold what the installer writes
       fail "$1: the ${entry%%=*}-bit view names \"$(provider_image "${entry%%=*}")\""
   done
 }
-folder=$(winepath -u "$program_files\\Quorvel")
+folder=$(wine_run winepath.exe -u "$program_files\\Quorvel" </dev/null) || fail "winepath failed"
 menu="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Quorvel.lnk"
 msiexec() {  # <expected exit> <arguments>; Wine cuts exit codes to 8 bits: 1603 is 67
   local expected=$1 status=0; shift
-  wine msiexec "$@" /qn </dev/null || status=$?
-  [ "$status" -eq "$expected" ] || fail "msiexec $* exited $status, not $expected"
+  wine_start msiexec "$@" /qn </dev/null || status=$?
+  [ "$status" -eq "$expected" ] || { wine_report; fail "msiexec $* exited $status, not $expected"; }
 }
 # Every product registration naming Quorvel, in both registry views, as "version" lines.
 products() {
   for view in 32 64; do
-    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s "/reg:$view" </dev/null 2>/dev/null
+    wine_run -ok 1 reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s "/reg:$view" </dev/null
   done | tr -d '\r' | awk '/^HKEY/ { key = $0 } /DisplayName +REG_SZ +Quorvel$/ { quorvel[key] = 1 }
                           /DisplayVersion/ { version[key] = $NF }
                           END { for (k in quorvel) print version[k] }' | sort -u
 }
 newer_version=$(basename "$newer" .msi | grep -oE '[0-9]+(\.[0-9]+)+$')  # as its file is named
 
-msiexec 0 /i "$(winepath -w "$msi")"
+msiexec 0 /i "$(wine_run winepath.exe -w "$msi" </dev/null)"
 for f in Quorvel.exe hwrngcsp.dll Readme.txt; do [ -f "$folder/$f" ] || fail "$f is not in $program_files\\Quorvel"; done
 [ "$arch" != x64 ] || [ -f "$folder/x86/hwrngcsp.dll" ] || fail "no 32-bit provider in $program_files\\Quorvel\\x86"
 [ -f "$menu" ] || fail "no Start menu shortcut"
 registered "installed"
 generates_numbers "$program_files\\Quorvel\\Quorvel.exe"
 
-msiexec 0 /i "$(winepath -w "$newer")"
+msiexec 0 /i "$(wine_run winepath.exe -w "$newer" </dev/null)"
 [ "$(products)" = "$newer_version" ] || fail "after the upgrade the products are: $(products | tr '\n' ' ')"
-msiexec 67 /i "$(winepath -w "$msi")"
+msiexec 67 /i "$(wine_run winepath.exe -w "$msi" </dev/null)"
 [ "$(products)" = "$newer_version" ] || fail "after the downgrade was refused the products are: $(products | tr '\n' ' ')"
 registered "upgraded"
 
-msiexec 0 /x "$(winepath -w "$newer")"
+msiexec 0 /x "$(wine_run winepath.exe -w "$newer" </dev/null)"
 [ ! -e "$folder" ] && [ ! -e "$menu" ] || fail "left behind: $(ls "$folder" "$menu" 2>&1)"
 [ -z "$(products)" ] || fail "still registered as a product: $(products)"
 for view in 32 64; do
-  wine reg query "$provider_key" "/reg:$view" </dev/null >/dev/null 2>&1 && fail "the provider key is left behind ($view-bit view)"
+  wine_run -ok 1 reg query "$provider_key" "/reg:$view" </dev/null >/dev/null && fail "the provider key is left behind ($view-bit view)"
 done
 
 # Another provider of the name in any view the installer writes: it refuses and leaves
@@ -66,13 +66,14 @@ done
 for entry in "${expected[@]}"; do
   view=${entry%%=*}
   [ -n "${entry#*=}" ] || continue
-  wine reg add "$provider_key" /v "Image Path" /d 'C:\Genuine\intelcsp.dll' /f "/reg:$view" </dev/null >/dev/null
-  wine reg add "$provider_key" /v Type /t REG_DWORD /d 22 /f "/reg:$view" </dev/null >/dev/null
-  before=$(wine reg query "$provider_key" "/reg:$view" </dev/null)
-  msiexec 67 /i "$(winepath -w "$msi")"
-  [ "$(wine reg query "$provider_key" "/reg:$view" </dev/null)" = "$before" ] ||
+  wine_run reg add "$provider_key" /v "Image Path" /d 'C:\Genuine\intelcsp.dll' /f "/reg:$view" </dev/null >/dev/null ||
+    fail "reg add failed"
+  wine_run reg add "$provider_key" /v Type /t REG_DWORD /d 22 /f "/reg:$view" </dev/null >/dev/null || fail "reg add failed"
+  before=$(wine_run reg query "$provider_key" "/reg:$view" </dev/null) || fail "reg query failed"
+  msiexec 67 /i "$(wine_run winepath.exe -w "$msi" </dev/null)"
+  [ "$(wine_run reg query "$provider_key" "/reg:$view" </dev/null)" = "$before" ] ||
     fail "the other provider's key changed ($view-bit view)"
   [ ! -e "$folder" ] || fail "files were installed over another provider ($view-bit view)"
-  wine reg delete "$provider_key" /f "/reg:$view" </dev/null >/dev/null
+  wine_run reg delete "$provider_key" /f "/reg:$view" </dev/null >/dev/null || fail "reg delete failed"
 done
 echo "msi $arch: PASS"

@@ -1,6 +1,8 @@
 # Sourced by the package tests: a fresh prefix with a session of its own, the provider's
 # registration as reg.exe reports it, and one Generate run by an installed Quorvel.
-# The caller sets bin (the build's programs) first.
+# The caller sets bin (the build's programs) first. Every Wine program runs through
+# wine_run: where one fails, how it ended and Wine's error lines are told, and the lines
+# are kept beside the prefix (<prefix>.wine.log) after it is removed.
 # shellcheck source=scripts/wine-session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-session.sh"
 # The tests' own spelling of the provider's name, which CTest passes in.
@@ -20,7 +22,7 @@ fresh_session() {  # <prefix> <win32|win64|x64> <template-dir>
 
 # The provider's "Image Path" in the 32- or 64-bit registry view, or nothing.
 provider_image() {  # <32|64>
-  wine reg query "$provider_key" /v "Image Path" "/reg:$1" </dev/null 2>/dev/null | tr -d '\r' |
+  wine_run -ok 1 reg query "$provider_key" /v "Image Path" "/reg:$1" </dev/null | tr -d '\r' |
     sed -n 's/^ *Image Path *REG_SZ *//p'
 }
 
@@ -28,9 +30,9 @@ provider_image() {  # <32|64>
 # values from 0 to 10, drawn from the registered provider, then closes with exit code 0.
 generates_numbers() {  # <Windows path of Quorvel.exe>
   local numbers
-  numbers=$(QUORVEL_EXE=$1 wine "$bin/quorvel_show.exe" generate </dev/null) || fail "$1 did not generate"
+  numbers=$(QUORVEL_EXE=$1 wine_run "$bin/quorvel_show.exe" generate </dev/null) || fail "$1 did not generate"
   [[ $numbers =~ ^[0-9]{100,200}$ ]] || fail "$1 showed \"$numbers\""
   [ "$(grep -o . <<<"$numbers" | sort -u | wc -l)" -ge 5 ] || fail "$1 showed too few different digits: $numbers"
-  wine "$bin/quorvel_show.exe" close </dev/null || fail "$1 did not end with exit code 0"
+  wine_run "$bin/quorvel_show.exe" close </dev/null || fail "$1 did not end with exit code 0"
   echo "$1 generated $numbers"
 }

@@ -17,9 +17,9 @@ unzip -q "$zip" -d "$folder"
 lines=$(wc -l <"$folder/Readme.txt") crlf=$(grep -c $'\r$' "$folder/Readme.txt")
 [ "$lines" -gt 0 ] && [ "$lines" -eq "$crlf" ] || fail "Readme.txt: $crlf of $lines lines end in CRLF"
 
-wine regsvr32 /s 'C:\Quorvel\hwrngcsp.dll' </dev/null || fail "regsvr32 failed"
+wine_run regsvr32 /s 'C:\Quorvel\hwrngcsp.dll' </dev/null || fail "regsvr32 failed"
 [ "$(provider_image $view)" = 'C:\Quorvel\hwrngcsp.dll' ] || fail "registered: $(provider_image $view)"
 generates_numbers 'C:\Quorvel\Quorvel.exe'
-wine regsvr32 /s /u 'C:\Quorvel\hwrngcsp.dll' </dev/null || fail "regsvr32 /u failed"
+wine_run regsvr32 /s /u 'C:\Quorvel\hwrngcsp.dll' </dev/null || fail "regsvr32 /u failed"
 [ -z "$(provider_image $view)" ] || fail "still registered after regsvr32 /u: $(provider_image $view)"
 echo "zip install $arch: PASS"

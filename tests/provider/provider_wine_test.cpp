@@ -325,7 +325,10 @@ TEST(CarelessCallers, SmallRequestsAreServedWhileALargeOneRuns)
     for (BYTE bytes[16]; served < 20 && ProbedGen(provider, sizeof bytes, bytes);)
         ++served;
     EXPECT_EQ(WaitForSingleObject(thread, 0), DWORD(WAIT_TIMEOUT)) << "the small requests waited for the large one";
-    EXPECT_TRUE(served == 20 && Finish(thread) == 1 && big.ok);
+    const DWORD ended = Finish(thread);
+    EXPECT_EQ(served, 20) << "small requests served before one failed";
+    EXPECT_EQ(ended, 1u) << "the large request's thread (99: still running " << WaitMs / 1000 << " s later, and ended)";
+    EXPECT_TRUE(ended != 1 || big.ok) << "the large request failed";
     ProbedRelease(provider, 0);
 }
 
