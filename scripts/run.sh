@@ -60,7 +60,14 @@ fi
 shot="$root/build/quorvel-dialog.png"
 rm -f "$shot"
 echo "run: no display here: Quorvel runs on a private Xvfb, Generate pressed with the defaults"
-wine_run "$bin/quorvel_show.exe" generate </dev/null
+numbers=$(wine_run "$bin/quorvel_show.exe" generate </dev/null) || exit 1
+echo "$numbers"
 import -window root -crop 388x406+0+0 +repage "$shot"
 wine_run "$bin/quorvel_show.exe" close </dev/null
+# The defaults ask for 100 values from 0 to 10: digits alone, 100 to 200 of them.
+if ! [[ $numbers =~ ^[0-9]{100,200}$ ]]; then
+  echo "run: Quorvel's output box read back as something else than 100 numbers from 0 to 10;" \
+       "the dialog is saved in $shot" >&2
+  exit 1
+fi
 echo "run: the dialog with these numbers is saved in $shot"
