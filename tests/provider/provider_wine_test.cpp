@@ -394,9 +394,11 @@ TEST(CarelessCallers, NoOutputIsLeftInTheProvidersMemory)
     ASSERT_TRUE(VirtualQuery(&here, &stack, sizeof stack));
     readable(static_cast<const BYTE*>(stack.AllocationBase), &here);
     std::size_t scanned = 0, found = 0;
-    for (const auto& [from, to] : regions)
-        for (DWORD piece = 0; piece < Size; piece += 8, scanned += to - from)
+    for (const auto& [from, to] : regions) {
+        scanned += to - from;
+        for (DWORD piece = 0; piece < Size; piece += 8)
             found += std::search(from, to, output + piece, output + piece + 8) != to;
+    }
     EXPECT_TRUE(found == 0 && scanned > (1u << 20)) << found << " pieces of the output found in " << scanned / 8 << " bytes";
     VirtualFree(output, 0, MEM_RELEASE);
 }
