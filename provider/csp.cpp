@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -36,6 +37,7 @@ std::atomic<bool> g_generatorPassed{false};
 // The generator is taken in turn a chunk at a time: a small request waits for the chunk
 // in progress, not for the rest of a large one.
 constexpr DWORD ChunkSize = RngChunkSize;
+constexpr uint64_t PageSize = 4096;  // on every x86 and x86-64 Windows
 
 __attribute__((target("rdrnd"))) bool RdRandStep(void*, uint32_t* sample)
 {
@@ -108,6 +110,16 @@ __attribute__((noinline)) void WipeGeneratorFrames()
 {
     BYTE frames[1024];
     RngWipe(frames, sizeof frames);
+}
+
+// Writes a zero to the buffer's first byte and to the first byte of each page after it, front
+// to back: a buffer shorter than its length faults at its first page that cannot be written,
+// before any random byte exists, and nothing past that page is written, whatever the length.
+void TouchPages(BYTE* buffer, DWORD length)
+{
+    volatile BYTE* const bytes = buffer;
+    for (uint64_t at = 0; at < length; at += PageSize - (reinterpret_cast<uintptr_t>(buffer) + at) % PageSize)
+        bytes[at] = 0;
 }
 
 // The CryptoAPI convention for returning a parameter: a null buffer asks for the size.
@@ -199,10 +211,9 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
         return TRUE;
     if (!pbBuffer)
         return CspFail(ERROR_INVALID_PARAMETER);
-    // The whole buffer is written before any random byte exists, so a buffer that faults
-    // does so here. Each chunk is made into our own buffer and then copied out; the turn is
-    // kept across chunks only while nobody waits for it, and otherwise ended before the copy.
-    std::memset(pbBuffer, 0, dwLen);
+    // Each chunk is made into our own buffer and then copied out; the turn is kept across
+    // chunks only while nobody waits for it, and otherwise ended before the copy.
+    TouchPages(pbBuffer, dwLen);
     BYTE chunk[ChunkSize];
     DWORD error = ERROR_SUCCESS;
     bool holding = false;

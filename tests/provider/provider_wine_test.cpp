@@ -228,6 +228,7 @@ ENTRY(Probed, ProbedAcquire, "CPAcquireContext", HCRYPTPROV*, LPSTR, DWORD, void
 ENTRY(Probed, ProbedGen, "CPGenRandom", HCRYPTPROV, DWORD, BYTE*);
 ENTRY(Probed, ProbedRelease, "CPReleaseContext", HCRYPTPROV, DWORD);
 DWORD g_faultingThread;
+const BYTE* g_faultedAt;
 DWORD WINAPI Serve(void* request)  // once its start is set, where it has one
 {
     Request& r = *static_cast<Request*>(request);
@@ -237,9 +238,10 @@ DWORD WINAPI Serve(void* request)  // once its start is set, where it has one
 }
 LONG CALLBACK EndTheFaultingThread(EXCEPTION_POINTERS* e)
 {
-    if (e->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && GetCurrentThreadId() == g_faultingThread)
-        ExitThread(0);
-    return EXCEPTION_CONTINUE_SEARCH;
+    if (e->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || GetCurrentThreadId() != g_faultingThread)
+        return EXCEPTION_CONTINUE_SEARCH;
+    g_faultedAt = reinterpret_cast<const BYTE*>(e->ExceptionRecord->ExceptionInformation[1]);
+    ExitThread(0);
 }
 DWORD Finish(HANDLE thread)  // its exit code; 99 when it had to be ended
 {
@@ -248,22 +250,38 @@ DWORD Finish(HANDLE thread)  // its exit code; 99 when it had to be ended
     return CloseHandle(thread), code;
 }
 
-TEST(CarelessCallers, ABufferShorterThanItsLengthFaultsAndLeavesTheProviderServingOthers)
+// A buffer shorter than the length it comes with, by a little or by almost all the address space:
+// the first fault is at the first page the caller may not write, before any random byte exists, and
+// nothing past that page is written (a writable page after it keeps what it held).
+struct Lying { const char* name; DWORD size, length; };
+class ShortBuffer : public ::testing::TestWithParam<Lying> {};
+TEST_P(ShortBuffer, FaultsAtItsEndWritesNothingPastItAndLeavesTheProviderServingOthers)
 {
+    const Lying& l = GetParam();
     HCRYPTPROV provider = 0;
-    BYTE* pages = static_cast<BYTE*>(VirtualAlloc(nullptr, 8192, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    DWORD old = 0;  // 100 bytes the caller may write, then a page it may not
-    ASSERT_TRUE(pages && VirtualProtect(pages + 4096, 4096, PAGE_NOACCESS, &old) && ProbedAcquire(&provider, nullptr, 0, 0));
+    const DWORD pages = (l.size + 4095) / 4096 * 4096;
+    BYTE* const memory = static_cast<BYTE*>(VirtualAlloc(nullptr, pages + 8192, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    BYTE* const noAccess = memory + pages;
+    DWORD old = 0;  // l.size bytes the caller may write, then a page it may not, then one it may
+    ASSERT_TRUE(memory && ProbedAcquire(&provider, nullptr, 0, 0));
+    std::fill(memory, memory + pages + 8192, BYTE(0xA5));
+    ASSERT_TRUE(VirtualProtect(noAccess, 4096, PAGE_NOACCESS, &old));
     void* const handler = AddVectoredExceptionHandler(1, EndTheFaultingThread);
-    Request faulting{provider, pages + 4096 - 100, 100000}, next{provider, pages, 16};
+    BYTE bytes[16];
+    Request faulting{provider, noAccess - l.size, l.length}, next{provider, bytes, sizeof bytes};
     const HANDLE thread = CreateThread(nullptr, 0, Serve, &faulting, CREATE_SUSPENDED, &g_faultingThread);
     EXPECT_EQ((ResumeThread(thread), Finish(thread)), 0u) << "it did not fault";
+    EXPECT_EQ(g_faultedAt, noAccess) << "faulted elsewhere";
+    EXPECT_EQ(std::count(noAccess + 4096, noAccess + 8192, 0xA5), 4096) << "wrote past the page";
+    EXPECT_EQ(std::count(memory, noAccess - l.size, 0xA5), noAccess - l.size - memory) << "wrote before the buffer";
+    EXPECT_EQ(std::count_if(noAccess - l.size, noAccess, [](BYTE b) { return b && b != 0xA5; }), 0) << "random bytes made";
     EXPECT_TRUE(Finish(CreateThread(nullptr, 0, Serve, &next, 0, nullptr)) == 1 && next.ok) << "the next one waits";
     RemoveVectoredExceptionHandler(handler);
-    VirtualFree(pages, 0, MEM_RELEASE);
+    VirtualFree(memory, 0, MEM_RELEASE);
     ProbedRelease(provider, 0);
 }
-
+INSTANTIATE_TEST_SUITE_P(Lengths, ShortBuffer, ::testing::Values(Lying{"ByAFewPages", 100, 100000},
+    Lying{"By2GiB", 1 << 20, 0x7FFFFFFF}, Lying{"By4GiB", 1 << 20, 0xFFFFFFFF}), [](const auto& row) { return row.param.name; });
 
 template <typename Condition>
 bool Await(Condition condition)
