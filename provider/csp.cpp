@@ -18,7 +18,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <string>
 
 HINSTANCE g_module;  // for registration, which needs this file's own path
 
@@ -156,11 +155,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                            reinterpret_cast<LPCSTR>(&DllMain), &pinned);
         g_source.present = CpuHasRdRand();
-        CspHandlesInit();
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
-        // Only when unloaded while the process goes on: at process exit other modules'
-        // detach code may still call in, and the system reclaims everything anyway.
-        CspHandlesShutdown();
+        // Only when unloaded while the process goes on, which the pin above rules out unless
+        // it failed: at process exit other modules' detach code may still call in, and the
+        // system reclaims everything anyway.
         TurnsShutdown();
     }
     return TRUE;
@@ -217,14 +215,24 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
     BYTE chunk[ChunkSize];
     DWORD error = ERROR_SUCCESS;
     bool holding = false;
+    unsigned long handedOverAt = 0;  // the turns' count when this request last handed over
     for (DWORD done = 0; done < dwLen;) {
         const DWORD n = std::min(ChunkSize, dwLen - done);
-        if (!holding && (error = TakeGenerator()) != ERROR_SUCCESS)
-            break;
+        if (!holding) {
+            if ((error = TakeGenerator()) != ERROR_SUCCESS)
+                break;
+            // Back with nobody taking it between: the waiters it saw had ended.
+            if (handedOverAt && TurnsTaken() == handedOverAt + 1)
+                ForgetEndedWaiters();
+        }
         ProbeEnter();
         const RngStatus status = RngGenerate(g_source, &g_health, chunk, n);
         ProbeLeave();
-        holding = status == RngStatus::Ok && done + n < dwLen && !TurnWanted();
+        const bool more = status == RngStatus::Ok && done + n < dwLen;
+        holding = more && !TurnWanted();
+        handedOverAt = more && !holding ? TurnsTaken() : 0;
+        if (handedOverAt)
+            ProbeHandOver();
         if (!holding)
             EndTurn();
         if (status != RngStatus::Ok) {
@@ -258,10 +266,10 @@ BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD*
     case PP_IMPTYPE: return ReturnParam(&implementation, sizeof implementation, pbData, pdwDataLen);
     case PP_CONTAINER:
     case PP_UNIQUE_CONTAINER: {
-        std::string container;
-        if (const DWORD error = CspHandleContainer(hProv, &container))
-            return CspFail(error);
-        return ReturnParam(container.c_str(), static_cast<DWORD>(container.size() + 1), pbData, pdwDataLen);
+        const char* container = CspHandleContainer(hProv);
+        if (!container)
+            return CspFail(NTE_BAD_UID);
+        return ReturnParam(container, static_cast<DWORD>(std::strlen(container) + 1), pbData, pdwDataLen);
     }
     // No stored containers to list and no algorithms: every enumeration ends at once, as
     // enumerating callers expect.

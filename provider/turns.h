@@ -2,9 +2,8 @@
 // holder at a time, a chunk at a time, so that a small request is served between the chunks
 // of a large one. The turn is a kernel mutex: the system knows its owner, hands it to one
 // waiter at each release, puts waiters to sleep, and tells the next taker when the owner
-// ended while holding it. A thread ended while it waits simply drops out. Under Wine each
-// take and release is a round trip to the server, which costs more than making a chunk:
-// a holder keeps the turn while nobody waits.
+// ended while holding it. Under Wine each take and release is a round trip to the server,
+// which costs more than making a chunk: a holder keeps the turn while nobody waits.
 #pragma once
 
 enum class Turn {
@@ -18,7 +17,11 @@ void TurnsShutdown();
 Turn TakeTurn();
 // Only the holder ends its turn; a call from any other thread changes nothing.
 void EndTurn();
-// Whether a thread waits for the turn now: the holder may keep the turn across chunks while
-// nobody does. A hint only (a waiter ended while it waited is counted until the process
-// ends, and the holder then hands over after every chunk); the mutex alone decides who holds.
+// Whether a thread waits for the turn now: a read of memory, for the holder between chunks.
+// A waiter ended while it waited still counts until ForgetEndedWaiters finds it.
 bool TurnWanted();
+// Turns taken so far, by anyone; exact while read by the holder.
+unsigned long TurnsTaken();
+// For a holder that handed the turn over and got it back with nobody taking it between:
+// whoever it saw waiting had ended (or was about to wait). Ended waiters are forgotten.
+void ForgetEndedWaiters();
