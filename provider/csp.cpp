@@ -78,10 +78,10 @@ RngSource g_source{false, RdRandStep, Pause, nullptr};
 // state may be torn mid-chunk: it is treated as unknown and the start-up test runs again
 // before anything is served; a generator found failed stays failed. ERROR_SUCCESS, with the
 // turn held, or why not, with no turn held.
-DWORD TakeGenerator()
+DWORD TakeGenerator(TurnWaiter* waiter)
 {
     ProbeWaiting(true);
-    const Turn turn = TakeTurn();
+    const Turn turn = TakeTurn(waiter);
     const DWORD waitError = GetLastError();
     ProbeWaiting(false);
     if (turn == Turn::Failed)
@@ -182,9 +182,13 @@ BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPSTR pszContainer, DWORD dwFla
     // The generator is checked (the first time, its start-up test) before a context is given;
     // once it has passed, a context costs no turn.
     if (!g_generatorPassed.load(std::memory_order_acquire)) {
-        if (const DWORD error = TakeGenerator())
+        TurnWaiter waiter;
+        const DWORD error = TakeGenerator(&waiter);
+        if (!error)
+            EndTurn();
+        LeaveTurns(&waiter);
+        if (error)
             return CspFail(error);
-        EndTurn();
     }
 
     const HCRYPTPROV handle = CspHandleOpen(pszContainer);
@@ -215,11 +219,12 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
     BYTE chunk[ChunkSize];
     DWORD error = ERROR_SUCCESS;
     bool holding = false;
+    TurnWaiter waiter;
     unsigned long handedOverAt = 0;  // the turns' count when this request last handed over
     for (DWORD done = 0; done < dwLen;) {
         const DWORD n = std::min(ChunkSize, dwLen - done);
         if (!holding) {
-            if ((error = TakeGenerator()) != ERROR_SUCCESS)
+            if ((error = TakeGenerator(&waiter)) != ERROR_SUCCESS)
                 break;
             // Back with nobody taking it between: the waiters it saw had ended.
             if (handedOverAt && TurnsTaken() == handedOverAt + 1)
@@ -229,7 +234,7 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
         const RngStatus status = RngGenerate(g_source, &g_health, chunk, n);
         ProbeLeave();
         const bool more = status == RngStatus::Ok && done + n < dwLen;
-        holding = more && !TurnWanted();
+        holding = more && !TurnWanted(waiter);
         handedOverAt = more && !holding ? TurnsTaken() : 0;
         if (handedOverAt)
             ProbeHandOver();
@@ -243,6 +248,7 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
         std::memcpy(pbBuffer + done, chunk, n);
         done += n;
     }
+    LeaveTurns(&waiter);
     RngWipe(chunk, sizeof chunk);
     WipeGeneratorFrames();
     if (error != ERROR_SUCCESS) {

@@ -13,12 +13,13 @@ namespace {
 HANDLE g_turn;
 std::atomic<unsigned long> g_taken{0};
 
-// Who waits: a waiter puts a handle to its own thread in a free entry, then sets the entry's
-// bit; it clears the bit, then the entry, once it has the turn. The holder reads only the
-// bits. A waiter ended on the way leaves an entry behind, and the system signals its thread
-// handle, which is how ForgetEndedWaiters knows it. No lock, no thread id: a thread ended
-// anywhere here leaves at most an entry that is found later. Waiters beyond the table's size
-// are not seen by the holder; they are served when it hands over to another or ends.
+// Who wants the turn: a caller that finds it held puts a handle to its own thread in a free
+// entry, then sets the entry's bit; at the end of its request it clears the bit, then the
+// entry. The holder reads only the bits, but for its own. A caller ended on the way leaves
+// an entry behind, and the system signals its thread handle, which is how
+// ForgetEndedWaiters knows it. No lock, no thread id: a thread ended anywhere here leaves at
+// most an entry that is found later. Callers beyond the table's size are not seen by the
+// holder; they are served when it hands over to another or ends its request.
 constexpr int WordBits = sizeof(uintptr_t) * 8;
 constexpr int Entries = 4096, Words = Entries / WordBits;
 std::atomic<uintptr_t> g_present[Words];
@@ -31,39 +32,21 @@ uintptr_t Bit(int entry)
     return uintptr_t(1) << (entry % WordBits);
 }
 
-struct Waiter {
-    int entry;  // -1: not seen by the holder, and served when it hands over to another or ends
-    HANDLE self;
-};
-
-Waiter Announce()
+void Announce(TurnWaiter* w)
 {
-    Waiter w{-1, nullptr};
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &w.self, SYNCHRONIZE, FALSE, 0))
-        return w;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &w->self, SYNCHRONIZE, FALSE, 0)) {
+        w->self = nullptr;
+        return;
+    }
     const unsigned start = g_nextEntry.fetch_add(1, std::memory_order_relaxed);
-    for (unsigned i = 0; i < Entries && w.entry < 0; ++i) {
+    for (unsigned i = 0; i < Entries && w->entry < 0; ++i) {
         const int entry = int((start + i) % Entries);
         HANDLE none = nullptr;
-        if (g_waiters[entry].compare_exchange_strong(none, w.self)) {
+        if (g_waiters[entry].compare_exchange_strong(none, w->self)) {
             g_present[entry / WordBits].fetch_or(Bit(entry));
-            w.entry = entry;
+            w->entry = entry;
         }
     }
-    return w;
-}
-
-// The handle is closed by whoever clears the entry: the waiter, or ForgetEndedWaiters.
-void Withdraw(Waiter w)
-{
-    if (w.entry >= 0) {
-        g_present[w.entry / WordBits].fetch_and(~Bit(w.entry));
-        HANDLE self = w.self;
-        if (!g_waiters[w.entry].compare_exchange_strong(self, nullptr))
-            return;
-    }
-    if (w.self)
-        CloseHandle(w.self);
 }
 
 }  // namespace
@@ -80,14 +63,15 @@ void TurnsShutdown()
     g_turn = nullptr;
 }
 
-Turn TakeTurn()
+Turn TakeTurn(TurnWaiter* waiter)
 {
-    DWORD waited = WaitForSingleObject(g_turn, 0);
+    // A caller that has waited once in this request wants the turn again at once.
+    DWORD waited = waiter->self ? WAIT_TIMEOUT : WaitForSingleObject(g_turn, 0);
     if (waited == WAIT_TIMEOUT) {
-        const Waiter waiter = Announce();
+        if (!waiter->self)
+            Announce(waiter);
         ProbeStop(ProbeAt::Announced);
         waited = WaitForSingleObject(g_turn, INFINITE);
-        Withdraw(waiter);
     }
     switch (waited) {
     case WAIT_OBJECT_0: g_taken.fetch_add(1, std::memory_order_relaxed); return Turn::Taken;
@@ -102,11 +86,29 @@ void EndTurn()
     ReleaseMutex(g_turn);  // fails, changing nothing, for a thread that does not hold it
 }
 
-bool TurnWanted()
+// The handle is closed by whoever clears the entry: the caller, or ForgetEndedWaiters.
+void LeaveTurns(TurnWaiter* waiter)
 {
-    for (const std::atomic<uintptr_t>& word : g_present)
-        if (word.load(std::memory_order_relaxed))
+    if (waiter->entry >= 0) {
+        g_present[waiter->entry / WordBits].fetch_and(~Bit(waiter->entry));
+        HANDLE self = waiter->self;
+        if (!g_waiters[waiter->entry].compare_exchange_strong(self, nullptr))
+            waiter->self = nullptr;
+    }
+    if (waiter->self)
+        CloseHandle(waiter->self);
+    *waiter = TurnWaiter{};
+}
+
+bool TurnWanted(const TurnWaiter& holder)
+{
+    for (int word = 0; word < Words; ++word) {
+        uintptr_t present = g_present[word].load(std::memory_order_relaxed);
+        if (holder.entry >= 0 && holder.entry / WordBits == word)
+            present &= ~Bit(holder.entry);
+        if (present)
             return true;
+    }
     return false;
 }
 
