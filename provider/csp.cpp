@@ -16,8 +16,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
-#include <string>
 
 HINSTANCE g_module;  // for registration, which needs this file's own path
 
@@ -36,6 +36,7 @@ std::atomic<bool> g_generatorPassed{false};
 // The generator is taken in turn a chunk at a time: a small request waits for the chunk
 // in progress, not for the rest of a large one.
 constexpr DWORD ChunkSize = RngChunkSize;
+constexpr uint64_t PageSize = 4096;  // on every x86 and x86-64 Windows
 
 __attribute__((target("rdrnd"))) bool RdRandStep(void*, uint32_t* sample)
 {
@@ -77,10 +78,10 @@ RngSource g_source{false, RdRandStep, Pause, nullptr};
 // state may be torn mid-chunk: it is treated as unknown and the start-up test runs again
 // before anything is served; a generator found failed stays failed. ERROR_SUCCESS, with the
 // turn held, or why not, with no turn held.
-DWORD TakeGenerator()
+DWORD TakeGenerator(TurnWaiter* waiter)
 {
     ProbeWaiting(true);
-    const Turn turn = TakeTurn();
+    const Turn turn = TakeTurn(waiter);
     const DWORD waitError = GetLastError();
     ProbeWaiting(false);
     if (turn == Turn::Failed)
@@ -108,6 +109,16 @@ __attribute__((noinline)) void WipeGeneratorFrames()
 {
     BYTE frames[1024];
     RngWipe(frames, sizeof frames);
+}
+
+// Writes a zero to the buffer's first byte and to the first byte of each page after it, front
+// to back: a buffer shorter than its length faults at its first page that cannot be written,
+// before any random byte exists, and nothing past that page is written, whatever the length.
+void TouchPages(BYTE* buffer, DWORD length)
+{
+    volatile BYTE* const bytes = buffer;
+    for (uint64_t at = 0; at < length; at += PageSize - (reinterpret_cast<uintptr_t>(buffer) + at) % PageSize)
+        bytes[at] = 0;
 }
 
 // The CryptoAPI convention for returning a parameter: a null buffer asks for the size.
@@ -144,11 +155,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                            reinterpret_cast<LPCSTR>(&DllMain), &pinned);
         g_source.present = CpuHasRdRand();
-        CspHandlesInit();
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
-        // Only when unloaded while the process goes on: at process exit other modules'
-        // detach code may still call in, and the system reclaims everything anyway.
-        CspHandlesShutdown();
+        // Only when unloaded while the process goes on, which the pin above rules out unless
+        // it failed: at process exit other modules' detach code may still call in, and the
+        // system reclaims everything anyway.
         TurnsShutdown();
     }
     return TRUE;
@@ -172,9 +182,13 @@ BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPSTR pszContainer, DWORD dwFla
     // The generator is checked (the first time, its start-up test) before a context is given;
     // once it has passed, a context costs no turn.
     if (!g_generatorPassed.load(std::memory_order_acquire)) {
-        if (const DWORD error = TakeGenerator())
+        TurnWaiter waiter;
+        const DWORD error = TakeGenerator(&waiter);
+        if (!error)
+            EndTurn();
+        LeaveTurns(&waiter);
+        if (error)
             return CspFail(error);
-        EndTurn();
     }
 
     const HCRYPTPROV handle = CspHandleOpen(pszContainer);
@@ -199,21 +213,31 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
         return TRUE;
     if (!pbBuffer)
         return CspFail(ERROR_INVALID_PARAMETER);
-    // The whole buffer is written before any random byte exists, so a buffer that faults
-    // does so here. Each chunk is made into our own buffer and then copied out; the turn is
-    // kept across chunks only while nobody waits for it, and otherwise ended before the copy.
-    std::memset(pbBuffer, 0, dwLen);
+    // Each chunk is made into our own buffer and then copied out; the turn is kept across
+    // chunks only while nobody waits for it, and otherwise ended before the copy.
+    TouchPages(pbBuffer, dwLen);
     BYTE chunk[ChunkSize];
     DWORD error = ERROR_SUCCESS;
     bool holding = false;
+    TurnWaiter waiter;
+    unsigned long handedOverAt = 0;  // the turns' count when this request last handed over
     for (DWORD done = 0; done < dwLen;) {
         const DWORD n = std::min(ChunkSize, dwLen - done);
-        if (!holding && (error = TakeGenerator()) != ERROR_SUCCESS)
-            break;
+        if (!holding) {
+            if ((error = TakeGenerator(&waiter)) != ERROR_SUCCESS)
+                break;
+            // Back with nobody taking it between: the waiters it saw had ended.
+            if (handedOverAt && TurnsTaken() == handedOverAt + 1)
+                ForgetEndedWaiters();
+        }
         ProbeEnter();
         const RngStatus status = RngGenerate(g_source, &g_health, chunk, n);
         ProbeLeave();
-        holding = status == RngStatus::Ok && done + n < dwLen && !TurnWanted();
+        const bool more = status == RngStatus::Ok && done + n < dwLen;
+        holding = more && !TurnWanted(waiter);
+        handedOverAt = more && !holding ? TurnsTaken() : 0;
+        if (handedOverAt)
+            ProbeHandOver();
         if (!holding)
             EndTurn();
         if (status != RngStatus::Ok) {
@@ -224,6 +248,7 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
         std::memcpy(pbBuffer + done, chunk, n);
         done += n;
     }
+    LeaveTurns(&waiter);
     RngWipe(chunk, sizeof chunk);
     WipeGeneratorFrames();
     if (error != ERROR_SUCCESS) {
@@ -247,10 +272,10 @@ BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD*
     case PP_IMPTYPE: return ReturnParam(&implementation, sizeof implementation, pbData, pdwDataLen);
     case PP_CONTAINER:
     case PP_UNIQUE_CONTAINER: {
-        std::string container;
-        if (const DWORD error = CspHandleContainer(hProv, &container))
-            return CspFail(error);
-        return ReturnParam(container.c_str(), static_cast<DWORD>(container.size() + 1), pbData, pdwDataLen);
+        const char* container = CspHandleContainer(hProv);
+        if (!container)
+            return CspFail(NTE_BAD_UID);
+        return ReturnParam(container, static_cast<DWORD>(std::strlen(container) + 1), pbData, pdwDataLen);
     }
     // No stored containers to list and no algorithms: every enumeration ends at once, as
     // enumerating callers expect.

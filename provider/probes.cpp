@@ -11,8 +11,11 @@ struct Counters {
     volatile LONG entries;
     volatile LONG waiting;   // threads waiting for their turn now
     volatile LONG startups;  // start-up tests begun
+    volatile LONG handovers; // turns ended mid-request for a waiter
+    volatile LONG stopped;   // the place the last stopped caller stopped at
 };
 Counters g_counters;
+volatile LONG g_stopAt;  // where the next caller to pass stops: a ProbeAt, or 0
 
 }  // namespace
 
@@ -42,6 +45,27 @@ void ProbeStartup()
 void ProbeHolderEnded()
 {
     InterlockedCompareExchange(&g_counters.inside, 0, 1);
+}
+
+void ProbeHandOver()
+{
+    InterlockedIncrement(&g_counters.handovers);
+}
+
+// The first caller to pass the place stops there for good: the test ends it.
+void ProbeStop(ProbeAt at)
+{
+    if (InterlockedCompareExchange(&g_stopAt, 0, LONG(at)) != LONG(at))
+        return;
+    InterlockedExchange(&g_counters.stopped, LONG(at));
+    for (;;)
+        Sleep(INFINITE);
+}
+
+extern "C" __declspec(dllexport) void ProbeStopAt(LONG at)
+{
+    InterlockedExchange(&g_counters.stopped, 0);
+    InterlockedExchange(&g_stopAt, at);
 }
 
 extern "C" __declspec(dllexport) const void* ProbeCounters()

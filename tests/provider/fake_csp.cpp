@@ -34,15 +34,6 @@ BOOL Refuse(const char* setting)
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
-{
-    if (reason == DLL_PROCESS_ATTACH)
-        CspHandlesInit();
-    else if (reason == DLL_PROCESS_DETACH)
-        CspHandlesShutdown();
-    return TRUE;
-}
-
 extern "C" BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPSTR, DWORD dwFlags, CspVTable*)
 {
     Log("acquire " + std::to_string(dwFlags));

@@ -220,26 +220,40 @@ TEST(ProviderEntry, ParametersFollowTheSizeProtocol)
 // Requests on threads of their own. A caller that survives a fault in its buffer, as
 // structured exception handling lets it, is played by a thread that ends at the fault.
 struct Request { HCRYPTPROV provider; BYTE* buffer; DWORD length; BOOL ok = FALSE; HANDLE start = nullptr; };
-// The provider's test build counts who is inside the generator, who waits, and start-up tests run.
-struct Counters { volatile LONG inside, overlaps, entries, waiting, startups; };
+// The provider's test build counts who is inside the generator, who waits, start-up tests run and
+// turns handed over, and stops the next caller at a place the test names (ProbeStopAt).
+struct Counters { volatile LONG inside, overlaps, entries, waiting, startups, handovers, stopped; };
+enum Place : LONG { Anywhere, InTheHandleLookup, SeenAsAWaiter, OpeningAHandle, ClosingAHandle };
 const HMODULE Probed = LoadLibraryA(Beside("hwrngcsp_probes.dll").c_str());
 const auto ProbeCounters = reinterpret_cast<const Counters* (*)()>(reinterpret_cast<void*>(GetProcAddress(Probed, "ProbeCounters")));
+const auto ProbeStopAt = reinterpret_cast<void (*)(LONG)>(reinterpret_cast<void*>(GetProcAddress(Probed, "ProbeStopAt")));
 ENTRY(Probed, ProbedAcquire, "CPAcquireContext", HCRYPTPROV*, LPSTR, DWORD, void*);
 ENTRY(Probed, ProbedGen, "CPGenRandom", HCRYPTPROV, DWORD, BYTE*);
 ENTRY(Probed, ProbedRelease, "CPReleaseContext", HCRYPTPROV, DWORD);
 DWORD g_faultingThread;
+const BYTE* g_faultedAt;
 DWORD WINAPI Serve(void* request)  // once its start is set, where it has one
 {
     Request& r = *static_cast<Request*>(request);
     if (r.start)
         WaitForSingleObject(r.start, INFINITE);
-    return r.ok = ProbedGen(r.provider, r.length, r.buffer), 1;
+    return r.ok = r.length ? ProbedGen(r.provider, r.length, r.buffer) : ProbedRelease(r.provider, 0), 1;
+}
+DWORD WINAPI Open(void* request)
+{
+    return static_cast<Request*>(request)->ok = ProbedAcquire(&static_cast<Request*>(request)->provider, nullptr, 0, 0), 1;
+}
+DWORD g_idToReuse;
+DWORD WINAPI ServeIfReused(void* request)  // on the thread given that id; the others end at once
+{
+    return GetCurrentThreadId() == g_idToReuse ? Serve(request) : 0;
 }
 LONG CALLBACK EndTheFaultingThread(EXCEPTION_POINTERS* e)
 {
-    if (e->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && GetCurrentThreadId() == g_faultingThread)
-        ExitThread(0);
-    return EXCEPTION_CONTINUE_SEARCH;
+    if (e->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || GetCurrentThreadId() != g_faultingThread)
+        return EXCEPTION_CONTINUE_SEARCH;
+    g_faultedAt = reinterpret_cast<const BYTE*>(e->ExceptionRecord->ExceptionInformation[1]);
+    ExitThread(0);
 }
 DWORD Finish(HANDLE thread)  // its exit code; 99 when it had to be ended
 {
@@ -248,22 +262,38 @@ DWORD Finish(HANDLE thread)  // its exit code; 99 when it had to be ended
     return CloseHandle(thread), code;
 }
 
-TEST(CarelessCallers, ABufferShorterThanItsLengthFaultsAndLeavesTheProviderServingOthers)
+// A buffer shorter than the length it comes with, by a little or by almost all the address space:
+// the first fault is at the first page the caller may not write, before any random byte exists, and
+// nothing past that page is written (a writable page after it keeps what it held).
+struct Lying { const char* name; DWORD size, length; };
+class ShortBuffer : public ::testing::TestWithParam<Lying> {};
+TEST_P(ShortBuffer, FaultsAtItsEndWritesNothingPastItAndLeavesTheProviderServingOthers)
 {
+    const Lying& l = GetParam();
     HCRYPTPROV provider = 0;
-    BYTE* pages = static_cast<BYTE*>(VirtualAlloc(nullptr, 8192, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    DWORD old = 0;  // 100 bytes the caller may write, then a page it may not
-    ASSERT_TRUE(pages && VirtualProtect(pages + 4096, 4096, PAGE_NOACCESS, &old) && ProbedAcquire(&provider, nullptr, 0, 0));
+    const DWORD pages = (l.size + 4095) / 4096 * 4096;
+    BYTE* const memory = static_cast<BYTE*>(VirtualAlloc(nullptr, pages + 8192, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    BYTE* const noAccess = memory + pages;
+    DWORD old = 0;  // l.size bytes the caller may write, then a page it may not, then one it may
+    ASSERT_TRUE(memory && ProbedAcquire(&provider, nullptr, 0, 0));
+    std::fill(memory, memory + pages + 8192, BYTE(0xA5));
+    ASSERT_TRUE(VirtualProtect(noAccess, 4096, PAGE_NOACCESS, &old));
     void* const handler = AddVectoredExceptionHandler(1, EndTheFaultingThread);
-    Request faulting{provider, pages + 4096 - 100, 100000}, next{provider, pages, 16};
+    BYTE bytes[16];
+    Request faulting{provider, noAccess - l.size, l.length}, next{provider, bytes, sizeof bytes};
     const HANDLE thread = CreateThread(nullptr, 0, Serve, &faulting, CREATE_SUSPENDED, &g_faultingThread);
     EXPECT_EQ((ResumeThread(thread), Finish(thread)), 0u) << "it did not fault";
+    EXPECT_EQ(g_faultedAt, noAccess) << "faulted elsewhere";
+    EXPECT_EQ(std::count(noAccess + 4096, noAccess + 8192, 0xA5), 4096) << "wrote past the page";
+    EXPECT_EQ(std::count(memory, noAccess - l.size, 0xA5), noAccess - l.size - memory) << "wrote before the buffer";
+    EXPECT_EQ(std::count_if(noAccess - l.size, noAccess, [](BYTE b) { return b && b != 0xA5; }), 0) << "random bytes made";
     EXPECT_TRUE(Finish(CreateThread(nullptr, 0, Serve, &next, 0, nullptr)) == 1 && next.ok) << "the next one waits";
     RemoveVectoredExceptionHandler(handler);
-    VirtualFree(pages, 0, MEM_RELEASE);
+    VirtualFree(memory, 0, MEM_RELEASE);
     ProbedRelease(provider, 0);
 }
-
+INSTANTIATE_TEST_SUITE_P(Lengths, ShortBuffer, ::testing::Values(Lying{"ByAFewPages", 100, 100000},
+    Lying{"By2GiB", 1 << 20, 0x7FFFFFFF}, Lying{"By4GiB", 1 << 20, 0xFFFFFFFF}), [](const auto& row) { return row.param.name; });
 
 template <typename Condition>
 bool Await(Condition condition)
@@ -274,48 +304,74 @@ bool Await(Condition condition)
     return false;
 }
 
-// A thread ended while it holds the generator (held still inside it, mid-chunk) or while it
-// waits for it stops nobody: the next caller is served, after an ended holder the start-up test
-// runs again, and never are two threads inside at once. No thread id is looked at.
-struct Ending { const char* name; bool holder; LONG startups; };
+// A caller ended anywhere inside the provider's calls, or a holder ended in its turn, while a
+// large request is held still inside the generator, stops nobody: the large request then
+// finishes, the next caller is served, after an ended holder the start-up test runs again, never
+// are two threads inside at once, and later large requests hand the turn over no more than once
+// (an ended waiter is forgotten). Where the ended thread's id is given to a new, live thread,
+// both it and the others are served.
+struct Ending { const char* name; Place at; bool holder, idReused; LONG startups; LPTHREAD_START_ROUTINE call = Serve; };
 class Ended : public ::testing::TestWithParam<Ending> {};
-TEST_P(Ended, AThreadEndedAtTheGeneratorStopsNobody)
+TEST_P(Ended, ACallerEndedAnywhereStopsNobody)
 {
     const Ending& e = GetParam();
     const Counters& c = *ProbeCounters();
-    HCRYPTPROV provider = 0;
-    ASSERT_TRUE(ProbedAcquire(&provider, nullptr, 0, nullptr));
-    std::vector<BYTE> large(64 << 20), waiting(1 << 20);
-    BYTE bytes[16];
-    Request held{provider, large.data(), DWORD(large.size())}, waiter{provider, waiting.data(), DWORD(waiting.size())},
-        next{provider, bytes, sizeof bytes};
+    HCRYPTPROV provider = 0, closing = 0;
+    ASSERT_TRUE(ProbedAcquire(&provider, nullptr, 0, nullptr) && ProbedAcquire(&closing, nullptr, 0, nullptr));
+    std::vector<BYTE> large(16 << 20);
+    BYTE bytes[16], more[16];
+    Request held{provider, large.data(), DWORD(large.size())}, next{provider, bytes, sizeof bytes},
+        caller{e.at == ClosingAHandle ? closing : provider, more, e.at == ClosingAHandle ? 0 : DWORD(sizeof more)};
     const HANDLE holder = CreateThread(nullptr, 0, Serve, &held, 0, nullptr);
     bool still = false;
     for (int i = 0; i < 1000 && !still && Await([&] { return c.inside == 1; }); ++i)
         still = SuspendThread(holder) != DWORD(-1) && (c.inside == 1 || (ResumeThread(holder), false));
     ASSERT_TRUE(still) << "no thread held still inside the generator";
     const LONG startups = c.startups, overlaps = c.overlaps;
-    const HANDLE ended = e.holder ? holder : CreateThread(nullptr, 0, Serve, &waiter, 0, nullptr);
-    ASSERT_TRUE(e.holder || Await([&] { return c.waiting == 1; })) << "the second thread does not wait";
+    ProbeStopAt(e.at);
+    const HANDLE ended = e.holder ? holder : CreateThread(nullptr, 0, e.call, &caller, 0, &g_idToReuse);
+    ASSERT_TRUE(e.holder || (e.at ? Await([&] { return c.stopped == e.at; }) : WaitForSingleObject(ended, 100) == WAIT_TIMEOUT));
     ASSERT_TRUE(TerminateThread(ended, 99) && WaitForSingleObject(ended, WaitMs) == WAIT_OBJECT_0);
+    g_idToReuse = GetThreadId(ended);
     CloseHandle(ended);
+    Request last{provider, bytes, sizeof bytes, FALSE, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    HANDLE reused = nullptr;  // a new thread given the ended one's id, which asks once the others are served
+    for (int i = 0; e.idReused && !reused && i < 5000; ++i) {
+        const HANDLE thread = CreateThread(nullptr, 0, ServeIfReused, &last, 0, nullptr);
+        if (GetThreadId(thread) == g_idToReuse)
+            reused = thread;
+        else
+            WaitForSingleObject(thread, INFINITE), CloseHandle(thread);
+    }
+    ASSERT_EQ(e.idReused, reused != nullptr) << "no new thread was given the id";
     if (!e.holder)
         ResumeThread(holder);
+    EXPECT_TRUE(e.holder || (Finish(holder) == 1 && held.ok)) << "the large request held behind it was not served";
     EXPECT_TRUE(Finish(CreateThread(nullptr, 0, Serve, &next, 0, nullptr)) == 1 && next.ok) << "the next caller waits";
+    EXPECT_TRUE(!reused || (SetEvent(last.start), Finish(reused) == 1 && last.ok)) << "the thread with the id waits";
+    CloseHandle(last.start);
     EXPECT_EQ(c.startups - startups, e.startups) << "start-up tests run";
-    EXPECT_TRUE(e.holder || (Finish(holder) == 1 && held.ok)) << "the holder it waited behind was not served";
     EXPECT_EQ(c.overlaps - overlaps, 0) << "two threads inside the generator at once";
+    const LONG handovers = c.handovers;
+    EXPECT_TRUE(ProbedGen(provider, DWORD(large.size()), large.data()) && ProbedGen(provider, DWORD(large.size()), large.data()));
+    EXPECT_LE(c.handovers - handovers, 1) << "large requests hand the turn over to nobody";
+    ProbeStopAt(Anywhere);
     ProbedRelease(provider, 0);
+    ProbedRelease(closing, 0);
 }
-INSTANTIATE_TEST_SUITE_P(Threads, Ended, ::testing::Values(Ending{"WhileItHoldsTheTurn", true, 1},
-    Ending{"WhileItWaits", false, 0}), [](const auto& row) { return row.param.name; });
+INSTANTIATE_TEST_SUITE_P(Threads, Ended, ::testing::Values(
+    Ending{"AHundredMillisecondsAfterItAsked", Anywhere, false, false, 0}, Ending{"WhileItWaits", SeenAsAWaiter, false, false, 0},
+    Ending{"InsideTheHandleLookup", InTheHandleLookup, false, false, 0}, Ending{"InsideTheHandleLookupItsIdReused", InTheHandleLookup, false, true, 0},
+    Ending{"WhileItHoldsTheTurn", Anywhere, true, false, 1}, Ending{"WhileItHoldsTheTurnItsIdReused", Anywhere, true, true, 1},
+    Ending{"OpeningAContext", OpeningAHandle, false, false, 0, Open}, Ending{"ReleasingAContext", ClosingAHandle, false, false, 0}),
+    [](const auto& row) { return row.param.name; });
 
 // A small request waits for the chunk in progress, not for the rest of a large one.
 TEST(CarelessCallers, SmallRequestsAreServedWhileALargeOneRuns)
 {
     const Counters& c = *ProbeCounters();
     HCRYPTPROV provider = 0;
-    std::vector<BYTE> large(256 << 20);
+    std::vector<BYTE> large(64 << 20);
     ASSERT_TRUE(ProbedAcquire(&provider, nullptr, 0, nullptr));
     Request big{provider, large.data(), DWORD(large.size())};
     const LONG entries = c.entries;
@@ -397,9 +453,11 @@ TEST(CarelessCallers, NoOutputIsLeftInTheProvidersMemory)
     ASSERT_TRUE(VirtualQuery(&here, &stack, sizeof stack));
     readable(static_cast<const BYTE*>(stack.AllocationBase), &here);
     std::size_t scanned = 0, found = 0;
-    for (const auto& [from, to] : regions)
-        for (DWORD piece = 0; piece < Size; piece += 8, scanned += to - from)
+    for (const auto& [from, to] : regions) {
+        scanned += to - from;
+        for (DWORD piece = 0; piece < Size; piece += 8)
             found += std::search(from, to, output + piece, output + piece + 8) != to;
+    }
     EXPECT_TRUE(found == 0 && scanned > (1u << 20)) << found << " pieces of the output found in " << scanned / 8 << " bytes";
     VirtualFree(output, 0, MEM_RELEASE);
 }
