@@ -19,8 +19,6 @@
 #include <cstdint>
 #include <cstring>
 
-HINSTANCE g_module;  // for registration, which needs this file's own path
-
 namespace {
 
 const char ProviderName[] = HARDWARE_PROVIDER_NAME;
@@ -144,7 +142,6 @@ BOOL ReturnParam(const void* data, DWORD size, BYTE* out, DWORD* outLength)
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
-        g_module = instance;
         DisableThreadLibraryCalls(instance);
         if (!TurnsInit())
             return FALSE;

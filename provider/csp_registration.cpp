@@ -10,9 +10,16 @@
 #include <new>
 #include <string>
 
-extern HINSTANCE g_module;
-
 namespace {
+
+// This DLL, found by an address inside it: registration needs the file's own path.
+HMODULE ThisModule()
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+    return module;
+}
 
 const wchar_t ProviderKey[] = L"" HARDWARE_PROVIDER_KEY;
 const wchar_t ProviderTypeKey[] = L"" HARDWARE_PROVIDER_TYPE_KEY;
@@ -97,7 +104,10 @@ LONG EnsureDword(HKEY key, const wchar_t* name, DWORD value)
 HRESULT LookUp(Path* modulePath, Holder* holder)
 {
     modulePath->assign(PathSize, L'\0');
-    const DWORD n = GetModuleFileNameW(g_module, modulePath->data(), PathSize);
+    const HMODULE self = ThisModule();
+    if (!self)  // a null module would name the program that loaded us
+        return HRESULT_FROM_WIN32(GetLastError());
+    const DWORD n = GetModuleFileNameW(self, modulePath->data(), PathSize);
     if (n == 0 || n >= PathSize)
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     modulePath->resize(n);
