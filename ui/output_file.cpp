@@ -147,13 +147,14 @@ DWORD CreateBeside(const FileName& replaced, char (&name)[MAX_PATH], HANDLE* mad
 
 ULONGLONG Ticks(const FILETIME& time) { return (ULONGLONG(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
-// Removes what a Quorvel ended mid-write left beside the file: only a file of Quorvel's own name
-// that nobody has open (a running Quorvel keeps its file open until it closes it to put it in
-// place), with no other name, not a link, and last written at least ten minutes before this run
-// made its own, by the clock of the file system that holds both: a running Quorvel between closing
-// its file and putting it in place has only just written it.
-void RemoveLeftovers(HANDLE own, const char* ownName, std::size_t folder)
+// Removes what a Quorvel ended mid-write left beside the file: only a file of Quorvel's own name,
+// other than the chosen file, that nobody has open (a running Quorvel keeps its file open until it
+// closes it to put it in place), with no other name, not a link, and last written at least ten
+// minutes before this run made its own, by the clock of the file system that holds both: a running
+// Quorvel between closing its file and putting it in place has only just written it.
+void RemoveLeftovers(HANDLE own, const char* ownName, const FileName& chosen)
 {
+    const std::size_t folder = chosen.folder;
     const ULONGLONG TenMinutes = 10ull * 60 * 10000000;
     BY_HANDLE_FILE_INFORMATION ownInfo = {}, info = {};
     char name[MAX_PATH], ownResolved[MAX_PATH + 8], resolved[MAX_PATH + 8];
@@ -168,7 +169,8 @@ void RemoveLeftovers(HANDLE own, const char* ownName, std::size_t folder)
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found) != 0) {
         const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT;
-        if (!IsOwnName(found.cFileName) || (found.dwFileAttributes & notPlain))
+        if (!IsOwnName(found.cFileName) || (found.dwFileAttributes & notPlain) ||
+            std::strcmp(found.cFileName, chosen.text + folder) == 0)
             continue;
         std::strcpy(name + folder, found.cFileName);
         std::strcpy(ownTail + 1, found.cFileName);
@@ -245,7 +247,7 @@ DWORD WriteOutputFile(const char* path, const FileImage& image)
             error == ERROR_ACCESS_DENIED || error == ERROR_CANNOT_MAKE || error == ERROR_FILENAME_EXCED_RANGE;
         return noNewFile ? WriteInPlace(path, image.data, bytes, existed) : error;
     }
-    RemoveLeftovers(file, temporary, replaced.folder);
+    RemoveLeftovers(file, temporary, replaced);
     DWORD error = WriteAll(file, image.data, bytes);
     if (error == ERROR_SUCCESS && !FlushFileBuffers(file))
         error = GetLastError();

@@ -45,10 +45,11 @@ std::string Shown(HRESULT code)
 }
 
 // Where the output goes: nowhere; a folder; a pipe; or a file the first run writes (also on a full disk,
-// made read-only after, at a long path, with files beside it, or another name), unless FullDiskNoFile.
-// The last two, a symbolic link and a file in a folder that takes no new file, file_edges.sh makes and keeps.
+// made read-only after, at a long path, with files beside it, named as a leftover, or another name), unless
+// FullDiskNoFile. The last two, a symbolic link and a file in a folder that takes no new file, file_edges.sh makes
+// and keeps.
 enum Out { NoPath, Folder, Pipe, File, FullDisk, FullDiskNoFile, FullDiskHardLink, ReadOnly, Path259, Path248,
-           Neighbours, HardLink, SymbolicLink, Frozen };
+           Neighbours, OwnName, HardLink, SymbolicLink, Frozen };
 using Boxes = std::vector<std::pair<int, std::string>>;
 using Files = std::map<std::string, std::string>;  // names and bytes
 // Each starts Quorvel, runs once with the defaults (into the file if there is one), sets
@@ -133,6 +134,7 @@ const Scenario Scenarios[] = {
     ToFile("AHardLinkedFileShowsTheTextUnderBothNames", HardLink, 500, Written),
     ToFile("AHardLinkedFileOnAFullDiskKeepsTheEarlierText", FullDiskHardLink, 2000000, Kept),
     ToFile("ASymbolicLinksFileIsWrittenAndTheLinkKept", SymbolicLink, 5, Written),
+    ToFile("AFileNamedAsALeftoverIsReplacedNotRemoved", OwnName, 5, Written),
     // Texts the output box once took as one paragraph, for minutes to hours under Wine.
     Shows("ACarriageReturn", {"100000", "0", "255", "\r"}),
     Shows("OtherControlCharactersBetweenLetters", {"100000", "0", "255", "a\v\f\x1b" "b"}),
@@ -185,7 +187,7 @@ std::string FolderOf(Out out)
     return out < File ? "" : Beside(name);
 }
 // A folder's files and their bytes, but those named.
-Files Listing(const std::string& folder, std::set<std::string> but = {"output.txt", "other-name.txt"})
+Files Listing(const std::string& folder, std::set<std::string> but = {"output.txt", "other-name.txt", "QUOR0ACE.TMP"})
 {
     Files files;
     WIN32_FIND_DATAA found;
@@ -207,7 +209,8 @@ TEST_P(Generate, EndsAsExpected)
     const bool links = s.out == HardLink || s.out == FullDiskHardLink || s.out == SymbolicLink;
     const std::string folder = FolderOf(s.out), other = links ? folder + "other-name.txt" : "";
     const bool full = folder == Beside("small-disk\\"), pipe = s.out == Pipe, made = s.out >= SymbolicLink;
-    const std::string target = pipe ? "\\\\.\\pipe\\quorvel-output" : folder.empty() ? file_ : folder + "output.txt";
+    const std::string target = pipe ? "\\\\.\\pipe\\quorvel-output" : folder.empty() ? file_
+                               : folder + (s.out == OwnName ? "QUOR0ACE.TMP" : "output.txt");
     const std::string &provider = s.provider, path = s.out == Folder ? Beside("") : target;
     ULARGE_INTEGER size = {};
     if (full && !(GetDiskFreeSpaceExA(Beside("small-disk").c_str(), nullptr, &size, nullptr) && size.QuadPart <= (2u << 20)))
@@ -231,7 +234,8 @@ TEST_P(Generate, EndsAsExpected)
     if (s.out == HardLink || s.out == FullDiskHardLink)
         CreateHardLinkA(other.c_str(), target.c_str(), nullptr);
     const FILETIME y2001 = {0xC89DC000, 0x01C07385};
-    for (const auto& [name, longAgo] : s.out == Neighbours ? Neighbourhood : decltype(Neighbourhood){}) {
+    const decltype(Neighbourhood) none, own = {{"QUOR0ACE.TMP", true}};  // the chosen file long unwritten
+    for (const auto& [name, longAgo] : s.out == Neighbours ? Neighbourhood : s.out == OwnName ? own : none) {
         std::ofstream(folder + name, std::ios::binary) << name;
         const HANDLE file = CreateFileA((folder + name).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, 0);
         SetFileTime(file, nullptr, nullptr, longAgo ? &y2001 : nullptr);
