@@ -26,11 +26,10 @@ DWORD CloseAfter(HANDLE file, DWORD error)
 
 // The chosen file written where it is, as the plain write did, but never emptied first: a text
 // longer than the file's has the part past the old end written first, and a disk too full for it
-// leaves the file as it was. A file that did not exist is made, and removed again on failure.
-DWORD WriteInPlace(const char* path, const char* data, DWORD size, bool existed)
+// leaves the file as it was. A file made anew (CREATE_NEW) is removed again on failure.
+DWORD WriteInPlace(const char* path, const char* data, DWORD size, DWORD disposition)
 {
-    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, existed ? OPEN_EXISTING : CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError();
     LARGE_INTEGER old = {}, start = {}, end = {};
@@ -51,7 +50,7 @@ DWORD WriteInPlace(const char* path, const char* data, DWORD size, bool existed)
                                     FlushFileBuffers(file)))
         error = GetLastError();
     error = CloseAfter(file, error);
-    if (error != ERROR_SUCCESS && !existed)
+    if (error != ERROR_SUCCESS && disposition == CREATE_NEW)
         DeleteFileA(path);
     return error;
 }
@@ -225,19 +224,27 @@ DWORD WriteOutputFile(const char* path, const FileImage& image)
     // showing it; so is one whose own full name cannot be had within MAX_PATH.
     FileName replaced;
     BY_HANDLE_FILE_INFORMATION info = {};
-    bool beside = false;
+    bool beside = false, taken = false;
     if (existed) {
         const bool known = GetFileInformationByHandle(target, &info) != 0;
         beside = known && info.nNumberOfLinks == 1 && ReplacedName(target, &replaced);
         if (const DWORD error = CloseAfter(target, known ? ERROR_SUCCESS : GetLastError()))
             return error;
     } else {
+        // A name no file was found under may still be taken: Wine shows a symbolic link to no file
+        // to nothing but a create, which makes the file it names, as the plain write did; a move
+        // would put the new file in the link's place. A free name is left free.
+        const HANDLE probe = CreateFileA(path, DELETE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        taken = probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
+        if (probe != INVALID_HANDLE_VALUE)
+            CloseHandle(probe);
         char full[MAX_PATH];
         const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
-        beside = length > 0 && length < sizeof full && SetFileName(&replaced, full);
+        beside = !taken && length > 0 && length < sizeof full && SetFileName(&replaced, full);
     }
+    const DWORD inPlace = existed ? OPEN_EXISTING : taken ? OPEN_ALWAYS : CREATE_NEW;
     if (!beside)
-        return WriteInPlace(path, image.data, bytes, existed);
+        return WriteInPlace(path, image.data, bytes, inPlace);
     char temporary[MAX_PATH];
     HANDLE file = INVALID_HANDLE_VALUE;
     if (const DWORD error = CreateBeside(replaced, temporary, &file)) {
@@ -245,7 +252,7 @@ DWORD WriteOutputFile(const char* path, const FileImage& image)
         // within MAX_PATH: the chosen file is written in place. Any other failure is told.
         const bool noNewFile =
             error == ERROR_ACCESS_DENIED || error == ERROR_CANNOT_MAKE || error == ERROR_FILENAME_EXCED_RANGE;
-        return noNewFile ? WriteInPlace(path, image.data, bytes, existed) : error;
+        return noNewFile ? WriteInPlace(path, image.data, bytes, inPlace) : error;
     }
     RemoveLeftovers(file, temporary, replaced);
     DWORD error = WriteAll(file, image.data, bytes);

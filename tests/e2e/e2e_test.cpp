@@ -46,10 +46,10 @@ std::string Shown(HRESULT code)
 
 // Where the output goes: nowhere; a folder; a pipe; or a file the first run writes (also on a full disk,
 // made read-only after, at a long path, with files beside it, named as a leftover, or another name), unless
-// FullDiskNoFile. The last two, a symbolic link and a file in a folder that takes no new file, file_edges.sh makes
-// and keeps.
+// FullDiskNoFile. From SymbolicLink on file_edges.sh makes and keeps them: a symbolic link, one to no file, and a file
+// in a folder that takes no new file.
 enum Out { NoPath, Folder, Pipe, File, FullDisk, FullDiskNoFile, FullDiskHardLink, ReadOnly, Path259, Path248,
-           Neighbours, OwnName, HardLink, SymbolicLink, Frozen };
+           Neighbours, OwnName, HardLink, SymbolicLink, Dangling, Frozen };
 using Boxes = std::vector<std::pair<int, std::string>>;
 using Files = std::map<std::string, std::string>;  // names and bytes
 // Each starts Quorvel, runs once with the defaults (into the file if there is one), sets
@@ -134,6 +134,7 @@ const Scenario Scenarios[] = {
     ToFile("AHardLinkedFileShowsTheTextUnderBothNames", HardLink, 500, Written),
     ToFile("AHardLinkedFileOnAFullDiskKeepsTheEarlierText", FullDiskHardLink, 2000000, Kept),
     ToFile("ASymbolicLinksFileIsWrittenAndTheLinkKept", SymbolicLink, 5, Written),
+    ToFile("ASymbolicLinkToNoFileMakesThatFile", Dangling, 5, Written),
     ToFile("AFileNamedAsALeftoverIsReplacedNotRemoved", OwnName, 5, Written),
     // Texts the output box once took as one paragraph, for minutes to hours under Wine.
     Shows("ACarriageReturn", {"100000", "0", "255", "\r"}),
@@ -182,8 +183,8 @@ std::string FolderOf(Out out)
     if (out == Path259 || out == Path248)
         return Beside("") + std::string(length - Beside("").size() - std::strlen("\\output.txt"), 'L') + "\\";
     const bool full = out == FullDisk || out == FullDiskNoFile || out == FullDiskHardLink;
-    const char* const name = out == Frozen ? "frozen-folder\\" : out == SymbolicLink ? "linked-folder\\"
-                             : full ? "small-disk\\" : "output-folder\\";
+    const char* const made[] = {"linked-folder\\", "dangling-folder\\", "frozen-folder\\"};
+    const char* const name = out >= SymbolicLink ? made[out - SymbolicLink] : full ? "small-disk\\" : "output-folder\\";
     return out < File ? "" : Beside(name);
 }
 // A folder's files and their bytes, but those named.
@@ -206,7 +207,7 @@ const std::vector<std::pair<const char*, bool>> Neighbourhood = {{"output.txt.Qu
 TEST_P(Generate, EndsAsExpected)
 {
     const Scenario& s = GetParam();
-    const bool links = s.out == HardLink || s.out == FullDiskHardLink || s.out == SymbolicLink;
+    const bool links = s.out == HardLink || s.out == FullDiskHardLink || s.out == SymbolicLink || s.out == Dangling;
     const std::string folder = FolderOf(s.out), other = links ? folder + "other-name.txt" : "";
     const bool full = folder == Beside("small-disk\\"), pipe = s.out == Pipe, made = s.out >= SymbolicLink;
     const std::string target = pipe ? "\\\\.\\pipe\\quorvel-output" : folder.empty() ? file_
@@ -215,8 +216,8 @@ TEST_P(Generate, EndsAsExpected)
     ULARGE_INTEGER size = {};
     if (full && !(GetDiskFreeSpaceExA(Beside("small-disk").c_str(), nullptr, &size, nullptr) && size.QuadPart <= (2u << 20)))
         GTEST_SKIP() << "no small file system mounted beside the programs";
-    if (made && FileBytes(target) == NoFile)
-        GTEST_SKIP() << "file_edges.sh made no " << target << " (chattr +i needs root and ext2/3/4)";
+    if (made && GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "file_edges.sh made no " << folder << " (chattr +i needs root and ext2/3/4)";
     ASSERT_TRUE(!std::strstr(s.name, "DoubleByte") || GetACP() == 932) << "not in the Japanese code page";
     CreateDirectoryA(folder.c_str(), nullptr);
     DeleteFileA(made ? "" : target.c_str());
