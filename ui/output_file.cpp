@@ -97,6 +97,28 @@ bool SameFile(HANDLE file, const char* name)
     return same;
 }
 
+// Whether the folder holds the file's name in no other case. A case-sensitive folder may hold
+// out.txt and Out.txt under Wine, whose replace, once it has moved the file away, would put the
+// new one in the other's place. The name and a star are matched against every name, case ignored
+// (a bare name finds just itself); a name so found as long as the file's is the file's in a case.
+bool NameHeldOnce(const FileName& name)
+{
+    char mask[MAX_PATH];
+    const std::size_t length = std::strlen(name.text), tail = length - name.folder;
+    if (length + 1 >= sizeof mask)
+        return false;
+    std::memcpy(mask, name.text, length);
+    std::memcpy(mask + length, "*", 2);
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(mask, &found);
+    int held = 0;
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found) != 0)
+        held += std::strlen(found.cFileName) == tail;
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    return held == 1;
+}
+
 // The file a replace puts the new text in is the file itself, found through any symbolic link:
 // replacing the link would turn it into a copy and leave the file it names as it was.
 bool ReplacedName(HANDLE file, FileName* name)
@@ -107,7 +129,7 @@ bool ReplacedName(HANDLE file, FileName* name)
     if (unc)
         resolved[6] = '\\';
     const char* plain = std::strncmp(resolved, "\\\\?\\", 4) == 0 ? resolved + (unc ? 6 : 4) : "";
-    return SetFileName(name, plain) && SameFile(file, name->text);
+    return SetFileName(name, plain) && SameFile(file, name->text) && NameHeldOnce(*name);
 }
 
 // The new text's file beside the one it replaces is made under a name no file has: Quorvel's own
@@ -221,7 +243,8 @@ DWORD WriteOutputFile(const char* path, const FileImage& image)
     if (existed && GetFileType(target) != FILE_TYPE_DISK)
         return CloseAfter(target, WriteAll(target, image.data, bytes));
     // A file of more than one name (hard links) is written in place, so that every name keeps
-    // showing it; so is one whose own full name cannot be had within MAX_PATH.
+    // showing it; so is one whose own full name cannot be had within MAX_PATH, or whose folder
+    // holds its name in another case too.
     FileName replaced;
     BY_HANDLE_FILE_INFORMATION info = {};
     bool beside = false, taken = false;

@@ -46,10 +46,10 @@ std::string Shown(HRESULT code)
 
 // Where the output goes: nowhere; a folder; a pipe; or a file the first run writes (also on a full disk,
 // made read-only after, at a long path, with files beside it, named as a leftover, or another name), unless
-// FullDiskNoFile. From SymbolicLink on file_edges.sh makes and keeps them: a symbolic link, one to no file, and a file
-// in a folder that takes no new file.
+// FullDiskNoFile. From SymbolicLink on file_edges.sh makes and keeps them: a symbolic link, one to no file, a file in
+// a folder that takes no new file, and one beside a name differing only in case.
 enum Out { NoPath, Folder, Pipe, File, FullDisk, FullDiskNoFile, FullDiskHardLink, ReadOnly, Path259, Path248,
-           Neighbours, OwnName, HardLink, SymbolicLink, Dangling, Frozen };
+           Neighbours, OwnName, HardLink, SymbolicLink, Dangling, Frozen, Twin };
 using Boxes = std::vector<std::pair<int, std::string>>;
 using Files = std::map<std::string, std::string>;  // names and bytes
 // Each starts Quorvel, runs once with the defaults (into the file if there is one), sets
@@ -136,6 +136,7 @@ const Scenario Scenarios[] = {
     ToFile("ASymbolicLinksFileIsWrittenAndTheLinkKept", SymbolicLink, 5, Written),
     ToFile("ASymbolicLinkToNoFileMakesThatFile", Dangling, 5, Written),
     ToFile("AFileNamedAsALeftoverIsReplacedNotRemoved", OwnName, 5, Written),
+    ToFile("AFileBesideItsNameInAnotherCaseIsWrittenAndThatKept", Twin, 5, Written),
     // Texts the output box once took as one paragraph, for minutes to hours under Wine.
     Shows("ACarriageReturn", {"100000", "0", "255", "\r"}),
     Shows("OtherControlCharactersBetweenLetters", {"100000", "0", "255", "a\v\f\x1b" "b"}),
@@ -183,7 +184,7 @@ std::string FolderOf(Out out)
     if (out == Path259 || out == Path248)
         return Beside("") + std::string(length - Beside("").size() - std::strlen("\\output.txt"), 'L') + "\\";
     const bool full = out == FullDisk || out == FullDiskNoFile || out == FullDiskHardLink;
-    const char* const made[] = {"linked-folder\\", "dangling-folder\\", "frozen-folder\\"};
+    const char* const made[] = {"linked-folder\\", "dangling-folder\\", "frozen-folder\\", "twin-folder\\"};
     const char* const name = out >= SymbolicLink ? made[out - SymbolicLink] : full ? "small-disk\\" : "output-folder\\";
     return out < File ? "" : Beside(name);
 }

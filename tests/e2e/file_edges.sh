@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # setup|cleanup <dir>: for the output file's tests, beside the programs, a folder that takes no new
 # file but holds a writable one (chattr +i binds root too, on ext2/3/4; not on tmpfs), a folder
-# whose output.txt is a symbolic link to other-name.txt, and one where that link names no file.
-# Where this host cannot make one, its test skips. cleanup undoes the chattr, whatever setup did.
+# whose output.txt is a symbolic link to other-name.txt, one where that link names no file, and one
+# whose output.txt has Output.txt beside it (a case-sensitive file system). Where this host cannot
+# make one, its test skips. cleanup undoes the chattr, whatever setup did.
 set -u
-frozen=$2/frozen-folder linked=$2/linked-folder dangling=$2/dangling-folder
+frozen=$2/frozen-folder linked=$2/linked-folder dangling=$2/dangling-folder twin=$2/twin-folder
 chattr -i "$frozen" 2>/dev/null
-rm -rf "$frozen" "$linked" "$dangling"
+rm -rf "$frozen" "$linked" "$dangling" "$twin"
 if [ "$1" = setup ]; then
-  mkdir -p "$frozen" "$linked" "$dangling" && : >"$frozen/output.txt" && : >"$linked/other-name.txt" &&
+  mkdir -p "$frozen" "$linked" "$dangling" "$twin" && : >"$frozen/output.txt" && : >"$linked/other-name.txt" &&
     ln -s other-name.txt "$linked/output.txt" && ln -s other-name.txt "$dangling/output.txt"
+  : >"$twin/output.txt" && echo twin >"$twin/Output.txt" && [ "$(cat "$twin/output.txt")" = "" ] ||
+    { rm -rf "$twin"; echo "file_edges: no two names differing in case at $twin; the test that needs it skips"; }
   chattr +i "$frozen" 2>/dev/null ||
     { rm -rf "$frozen"; echo "file_edges: chattr +i failed at $frozen; the test that needs it skips"; }
 fi
