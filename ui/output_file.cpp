@@ -271,10 +271,11 @@ DWORD WriteOutputFile(const char* path, const FileImage& image)
     char temporary[MAX_PATH];
     HANDLE file = INVALID_HANDLE_VALUE;
     if (const DWORD error = CreateBeside(replaced, temporary, &file)) {
-        // A folder that takes no new file (denied, or a FAT root folder full), or no name for one
-        // within MAX_PATH: the chosen file is written in place. Any other failure is told.
-        const bool noNewFile =
-            error == ERROR_ACCESS_DENIED || error == ERROR_CANNOT_MAKE || error == ERROR_FILENAME_EXCED_RANGE;
+        // A folder that takes no new file (denied, or a FAT root folder full), a disk with room for
+        // no other file (all its inodes used), or no name for one within MAX_PATH: the chosen file
+        // is written in place, which needs no new file. Any other failure is told.
+        const bool noNewFile = error == ERROR_ACCESS_DENIED || error == ERROR_CANNOT_MAKE ||
+                               error == ERROR_DISK_FULL || error == ERROR_FILENAME_EXCED_RANGE;
         return noNewFile ? WriteInPlace(path, image.data, bytes, inPlace) : error;
     }
     RemoveLeftovers(file, temporary, replaced);

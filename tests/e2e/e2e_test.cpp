@@ -44,12 +44,12 @@ std::string Shown(HRESULT code)
                ? text : "~Error " + Hex(code) + ": ";
 }
 
-// Where the output goes: nowhere; a folder; a pipe; or a file the first run writes (also on a full disk,
-// made read-only after, at a long path, with files beside it, named as a leftover, or another name), unless
-// FullDiskNoFile. From SymbolicLink on file_edges.sh makes and keeps them: a symbolic link, one to no file, a file in
-// a folder that takes no new file, and one beside a name differing only in case.
-enum Out { NoPath, Folder, Pipe, File, FullDisk, FullDiskNoFile, FullDiskHardLink, ReadOnly, Path259, Path248,
-           Neighbours, OwnName, HardLink, SymbolicLink, Dangling, Frozen, Twin };
+// Where the output goes: nowhere; a folder; a pipe; or a file the first run writes (also on a full disk, one with
+// room for no other file, made read-only after, at a long path, with files beside it, named as a leftover, or
+// another name), unless FullDiskNoFile. From SymbolicLink on file_edges.sh makes and keeps them: a symbolic link,
+// one to no file, a file in a folder that takes no new file, and one beside a name differing only in case.
+enum Out { NoPath, Folder, Pipe, File, FullDisk, FullDiskNoFile, FullDiskHardLink, OneFileDisk, ReadOnly, Path259,
+           Path248, Neighbours, OwnName, HardLink, SymbolicLink, Dangling, Frozen, Twin };
 using Boxes = std::vector<std::pair<int, std::string>>;
 using Files = std::map<std::string, std::string>;  // names and bytes
 // Each starts Quorvel, runs once with the defaults (into the file if there is one), sets
@@ -133,6 +133,7 @@ const Scenario Scenarios[] = {
     ToFile("AFileInAFolderThatTakesNoNewFileIsWritten", Frozen, 5, Written),
     ToFile("AHardLinkedFileShowsTheTextUnderBothNames", HardLink, 500, Written),
     ToFile("AHardLinkedFileOnAFullDiskKeepsTheEarlierText", FullDiskHardLink, 2000000, Kept),
+    ToFile("AFileOnADiskWithRoomForNoOtherIsWrittenInPlace", OneFileDisk, 5, Written),
     ToFile("ASymbolicLinksFileIsWrittenAndTheLinkKept", SymbolicLink, 5, Written),
     ToFile("ASymbolicLinkToNoFileMakesThatFile", Dangling, 5, Written),
     ToFile("AFileNamedAsALeftoverIsReplacedNotRemoved", OwnName, 5, Written),
@@ -185,7 +186,8 @@ std::string FolderOf(Out out)
         return Beside("") + std::string(length - Beside("").size() - std::strlen("\\output.txt"), 'L') + "\\";
     const bool full = out == FullDisk || out == FullDiskNoFile || out == FullDiskHardLink;
     const char* const made[] = {"linked-folder\\", "dangling-folder\\", "frozen-folder\\", "twin-folder\\"};
-    const char* const name = out >= SymbolicLink ? made[out - SymbolicLink] : full ? "small-disk\\" : "output-folder\\";
+    const char* const name = out >= SymbolicLink ? made[out - SymbolicLink] : out == OneFileDisk
+                             ? "small-disk-one-file\\" : full ? "small-disk\\" : "output-folder\\";
     return out < File ? "" : Beside(name);
 }
 // A folder's files and their bytes, but those named.
@@ -210,13 +212,13 @@ TEST_P(Generate, EndsAsExpected)
     const Scenario& s = GetParam();
     const bool links = s.out == HardLink || s.out == FullDiskHardLink || s.out == SymbolicLink || s.out == Dangling;
     const std::string folder = FolderOf(s.out), other = links ? folder + "other-name.txt" : "";
-    const bool full = folder == Beside("small-disk\\"), pipe = s.out == Pipe, made = s.out >= SymbolicLink;
+    const bool full = folder.find("small-disk") != folder.npos, pipe = s.out == Pipe, made = s.out >= SymbolicLink;
     const std::string target = pipe ? "\\\\.\\pipe\\quorvel-output" : folder.empty() ? file_
                                : folder + (s.out == OwnName ? "QUOR0ACE.TMP" : "output.txt");
     const std::string &provider = s.provider, path = s.out == Folder ? Beside("") : target;
     ULARGE_INTEGER size = {};
-    if (full && !(GetDiskFreeSpaceExA(Beside("small-disk").c_str(), nullptr, &size, nullptr) && size.QuadPart <= (2u << 20)))
-        GTEST_SKIP() << "no small file system mounted beside the programs";
+    if (full && !(GetDiskFreeSpaceExA(folder.c_str(), nullptr, &size, nullptr) && size.QuadPart <= (2u << 20)))
+        GTEST_SKIP() << "no small file system mounted at " << folder;
     if (made && GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "file_edges.sh made no " << folder << " (chattr +i needs root and ext2/3/4)";
     ASSERT_TRUE(!std::strstr(s.name, "DoubleByte") || GetACP() == 932) << "not in the Japanese code page";
