@@ -250,8 +250,13 @@ DWORD WriteOutputFile(const char* path, const FileImage& image)
     bool beside = false, taken = false;
     if (existed) {
         const bool known = GetFileInformationByHandle(target, &info) != 0;
+        // Windows refuses a read-only file to the plain write, whoever runs it; Wine lets root
+        // through, and the file then went in place wherever it is written there.
+        const DWORD opened = !known                                            ? GetLastError()
+                             : info.dwFileAttributes & FILE_ATTRIBUTE_READONLY ? ERROR_ACCESS_DENIED
+                                                                               : ERROR_SUCCESS;
         beside = known && info.nNumberOfLinks == 1 && ReplacedName(target, &replaced);
-        if (const DWORD error = CloseAfter(target, known ? ERROR_SUCCESS : GetLastError()))
+        if (const DWORD error = CloseAfter(target, opened))
             return error;
     } else {
         // A name no file was found under may still be taken: Wine shows a symbolic link to no file

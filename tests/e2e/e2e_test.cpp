@@ -45,11 +45,12 @@ std::string Shown(HRESULT code)
 }
 
 // Where the output goes: nowhere; a folder; a pipe; or a file the first run writes (also on a full disk, one with
-// room for no other file, made read-only after, at a long path, with files beside it, named as a leftover, or
-// another name), unless FullDiskNoFile. From SymbolicLink on file_edges.sh makes and keeps them: a symbolic link,
-// one to no file, a file in a folder that takes no new file, and one beside a name differing only in case.
+// room for no other file, made read-only after (one also under another name), at a long path, with files beside it,
+// named as a leftover, or another name), unless FullDiskNoFile. From SymbolicLink on file_edges.sh makes and keeps
+// them: a symbolic link, one to no file, a file in a folder that takes no new file, and one beside a name differing
+// only in case.
 enum Out { NoPath, Folder, Pipe, File, FullDisk, FullDiskNoFile, FullDiskHardLink, OneFileDisk, ReadOnly, Path259,
-           Path248, Neighbours, OwnName, HardLink, SymbolicLink, Dangling, Frozen, Twin };
+           Path248, Neighbours, OwnName, HardLink, ReadOnlyHardLink, SymbolicLink, Dangling, Frozen, Twin };
 using Boxes = std::vector<std::pair<int, std::string>>;
 using Files = std::map<std::string, std::string>;  // names and bytes
 // Each starts Quorvel, runs once with the defaults (into the file if there is one), sets
@@ -133,6 +134,7 @@ const Scenario Scenarios[] = {
     ToFile("AFileInAFolderThatTakesNoNewFileIsWritten", Frozen, 5, Written),
     ToFile("AHardLinkedFileShowsTheTextUnderBothNames", HardLink, 500, Written),
     ToFile("AHardLinkedFileOnAFullDiskKeepsTheEarlierText", FullDiskHardLink, 2000000, Kept),
+    ToFile("AReadOnlyHardLinkedFileIsRefusedAndKept", ReadOnlyHardLink, 5, Kept),
     ToFile("AFileOnADiskWithRoomForNoOtherIsWrittenInPlace", OneFileDisk, 5, Written),
     ToFile("ASymbolicLinksFileIsWrittenAndTheLinkKept", SymbolicLink, 5, Written),
     ToFile("ASymbolicLinkToNoFileMakesThatFile", Dangling, 5, Written),
@@ -210,7 +212,8 @@ const std::vector<std::pair<const char*, bool>> Neighbourhood = {{"output.txt.Qu
 TEST_P(Generate, EndsAsExpected)
 {
     const Scenario& s = GetParam();
-    const bool links = s.out == HardLink || s.out == FullDiskHardLink || s.out == SymbolicLink || s.out == Dangling;
+    const bool hardLink = s.out == HardLink || s.out == FullDiskHardLink || s.out == ReadOnlyHardLink;
+    const bool links = hardLink || s.out == SymbolicLink || s.out == Dangling;
     const std::string folder = FolderOf(s.out), other = links ? folder + "other-name.txt" : "";
     const bool full = folder.find("small-disk") != folder.npos, pipe = s.out == Pipe, made = s.out >= SymbolicLink;
     const std::string target = pipe ? "\\\\.\\pipe\\quorvel-output" : folder.empty() ? file_
@@ -233,9 +236,9 @@ TEST_P(Generate, EndsAsExpected)
     ASSERT_TRUE(Start(&app_));
     SetField(app_, IDC_OUTPUT_PATH, s.out >= File && s.out != FullDiskNoFile ? path.c_str() : "");
     ASSERT_EQ(Press(app_, IDOK), NoBoxes) << "the first run told a failure";
-    if (s.out == ReadOnly)
+    if (s.out == ReadOnly || s.out == ReadOnlyHardLink)
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
-    if (s.out == HardLink || s.out == FullDiskHardLink)
+    if (hardLink)
         CreateHardLinkA(other.c_str(), target.c_str(), nullptr);
     const FILETIME y2001 = {0xC89DC000, 0x01C07385};
     const decltype(Neighbourhood) none, own = {{"QUOR0ACE.TMP", true}};  // the chosen file long unwritten
