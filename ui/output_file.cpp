@@ -288,9 +288,13 @@ DWORD WriteOutputFile(const char* path, const FileImage& image)
     if (error == ERROR_SUCCESS && !FlushFileBuffers(file))
         error = GetLastError();
     error = CloseAfter(file, error);
-    if (error == ERROR_SUCCESS)
+    const bool whole = error == ERROR_SUCCESS;
+    if (whole)
         error = PutInPlace(temporary, replaced.text, existed);
     if (error != ERROR_SUCCESS)
         DeleteFileA(temporary);  // nothing of the attempt left beside the file
-    return error;
+    // A whole new file that could not be put in the chosen one's place (a file bound there by a
+    // mount, one that may be written but not removed, a replace that took the old file away and
+    // stopped): the chosen file is written in place, as the plain write did, made again if gone.
+    return whole && error != ERROR_SUCCESS ? WriteInPlace(path, image.data, bytes, OPEN_ALWAYS) : error;
 }

@@ -47,10 +47,10 @@ std::string Shown(HRESULT code)
 // Where the output goes: nowhere; a folder; a pipe; or a file the first run writes (also on a full disk, one with
 // room for no other file, made read-only after (one also under another name), at a long path, with files beside it,
 // named as a leftover, or another name), unless FullDiskNoFile. From SymbolicLink on file_edges.sh makes and keeps
-// them: a symbolic link, one to no file, a file in a folder that takes no new file, and one beside a name differing
-// only in case.
+// them: a symbolic link, one to no file, a file in a folder that takes no new file, one beside a name differing only
+// in case, and one that cannot be moved away (a file bound there by a mount).
 enum Out { NoPath, Folder, Pipe, File, FullDisk, FullDiskNoFile, FullDiskHardLink, OneFileDisk, ReadOnly, Path259,
-           Path248, Neighbours, OwnName, HardLink, ReadOnlyHardLink, SymbolicLink, Dangling, Frozen, Twin };
+           Path248, Neighbours, OwnName, HardLink, ReadOnlyHardLink, SymbolicLink, Dangling, Frozen, Twin, Bound };
 using Boxes = std::vector<std::pair<int, std::string>>;
 using Files = std::map<std::string, std::string>;  // names and bytes
 // Each starts Quorvel, runs once with the defaults (into the file if there is one), sets
@@ -140,6 +140,7 @@ const Scenario Scenarios[] = {
     ToFile("ASymbolicLinkToNoFileMakesThatFile", Dangling, 5, Written),
     ToFile("AFileNamedAsALeftoverIsReplacedNotRemoved", OwnName, 5, Written),
     ToFile("AFileBesideItsNameInAnotherCaseIsWrittenAndThatKept", Twin, 5, Written),
+    ToFile("AFileThatCannotBeMovedAwayIsWrittenInPlace", Bound, 5, Written),
     // Texts the output box once took as one paragraph, for minutes to hours under Wine.
     Shows("ACarriageReturn", {"100000", "0", "255", "\r"}),
     Shows("OtherControlCharactersBetweenLetters", {"100000", "0", "255", "a\v\f\x1b" "b"}),
@@ -187,19 +188,20 @@ std::string FolderOf(Out out)
     if (out == Path259 || out == Path248)
         return Beside("") + std::string(length - Beside("").size() - std::strlen("\\output.txt"), 'L') + "\\";
     const bool full = out == FullDisk || out == FullDiskNoFile || out == FullDiskHardLink;
-    const char* const made[] = {"linked-folder\\", "dangling-folder\\", "frozen-folder\\", "twin-folder\\"};
+    const char* const made[] = {"linked-folder\\", "dangling-folder\\", "frozen-folder\\", "twin-folder\\", "bound-folder\\"};
     const char* const name = out >= SymbolicLink ? made[out - SymbolicLink] : out == OneFileDisk
                              ? "small-disk-one-file\\" : full ? "small-disk\\" : "output-folder\\";
     return out < File ? "" : Beside(name);
 }
-// A folder's files and their bytes, but those named.
+// A folder's files and their bytes, but those named and what Wine's replace leaves where it fails (rfXXXX.tmp).
 Files Listing(const std::string& folder, std::set<std::string> but = {"output.txt", "other-name.txt", "QUOR0ACE.TMP"})
 {
     Files files;
     WIN32_FIND_DATAA found;
     const HANDLE search = folder.empty() ? INVALID_HANDLE_VALUE : FindFirstFileA((folder + "*").c_str(), &found);
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !but.count(found.cFileName))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !but.count(found.cFileName) &&
+            std::strncmp(found.cFileName, "rf", 2))
             files[found.cFileName] = FileBytes(folder + found.cFileName);
     FindClose(search);
     return files;
