@@ -26,11 +26,10 @@ DWORD CloseAfter(HANDLE file, DWORD error)
 
 // The chosen file written where it is, as the plain write did, but never emptied first: a text
 // longer than the file's has the part past the old end written first, and a disk too full for it
-// leaves the file as it was. A file that did not exist is made, and removed again on failure.
-DWORD WriteInPlace(const char* path, const char* data, DWORD size, bool existed)
+// leaves the file as it was. A file made anew (CREATE_NEW) is removed again on failure.
+DWORD WriteInPlace(const char* path, const char* data, DWORD size, DWORD disposition)
 {
-    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, existed ? OPEN_EXISTING : CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError();
     LARGE_INTEGER old = {}, start = {}, end = {};
@@ -51,7 +50,7 @@ DWORD WriteInPlace(const char* path, const char* data, DWORD size, bool existed)
                                     FlushFileBuffers(file)))
         error = GetLastError();
     error = CloseAfter(file, error);
-    if (error != ERROR_SUCCESS && !existed)
+    if (error != ERROR_SUCCESS && disposition == CREATE_NEW)
         DeleteFileA(path);
     return error;
 }
@@ -98,6 +97,28 @@ bool SameFile(HANDLE file, const char* name)
     return same;
 }
 
+// Whether the folder holds the file's name in no other case. A case-sensitive folder may hold
+// out.txt and Out.txt under Wine, whose replace, once it has moved the file away, would put the
+// new one in the other's place. The name and a star are matched against every name, case ignored
+// (a bare name finds just itself); a name so found as long as the file's is the file's in a case.
+bool NameHeldOnce(const FileName& name)
+{
+    char mask[MAX_PATH];
+    const std::size_t length = std::strlen(name.text), tail = length - name.folder;
+    if (length + 1 >= sizeof mask)
+        return false;
+    std::memcpy(mask, name.text, length);
+    std::memcpy(mask + length, "*", 2);
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(mask, &found);
+    int held = 0;
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found) != 0)
+        held += std::strlen(found.cFileName) == tail;
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    return held == 1;
+}
+
 // The file a replace puts the new text in is the file itself, found through any symbolic link:
 // replacing the link would turn it into a copy and leave the file it names as it was.
 bool ReplacedName(HANDLE file, FileName* name)
@@ -108,7 +129,7 @@ bool ReplacedName(HANDLE file, FileName* name)
     if (unc)
         resolved[6] = '\\';
     const char* plain = std::strncmp(resolved, "\\\\?\\", 4) == 0 ? resolved + (unc ? 6 : 4) : "";
-    return SetFileName(name, plain) && SameFile(file, name->text);
+    return SetFileName(name, plain) && SameFile(file, name->text) && NameHeldOnce(*name);
 }
 
 // The new text's file beside the one it replaces is made under a name no file has: Quorvel's own
@@ -147,13 +168,14 @@ DWORD CreateBeside(const FileName& replaced, char (&name)[MAX_PATH], HANDLE* mad
 
 ULONGLONG Ticks(const FILETIME& time) { return (ULONGLONG(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
-// Removes what a Quorvel ended mid-write left beside the file: only a file of Quorvel's own name
-// that nobody has open (a running Quorvel keeps its file open until it closes it to put it in
-// place), with no other name, not a link, and last written at least ten minutes before this run
-// made its own, by the clock of the file system that holds both: a running Quorvel between closing
-// its file and putting it in place has only just written it.
-void RemoveLeftovers(HANDLE own, const char* ownName, std::size_t folder)
+// Removes what a Quorvel ended mid-write left beside the file: only a file of Quorvel's own name,
+// other than the chosen file, that nobody has open (a running Quorvel keeps its file open until it
+// closes it to put it in place), with no other name, not a link, and last written at least ten
+// minutes before this run made its own, by the clock of the file system that holds both: a running
+// Quorvel between closing its file and putting it in place has only just written it.
+void RemoveLeftovers(HANDLE own, const char* ownName, const FileName& chosen)
 {
+    const std::size_t folder = chosen.folder;
     const ULONGLONG TenMinutes = 10ull * 60 * 10000000;
     BY_HANDLE_FILE_INFORMATION ownInfo = {}, info = {};
     char name[MAX_PATH], ownResolved[MAX_PATH + 8], resolved[MAX_PATH + 8];
@@ -168,7 +190,8 @@ void RemoveLeftovers(HANDLE own, const char* ownName, std::size_t folder)
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found) != 0) {
         const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT;
-        if (!IsOwnName(found.cFileName) || (found.dwFileAttributes & notPlain))
+        if (!IsOwnName(found.cFileName) || (found.dwFileAttributes & notPlain) ||
+            std::strcmp(found.cFileName, chosen.text + folder) == 0)
             continue;
         std::strcpy(name + folder, found.cFileName);
         std::strcpy(ownTail + 1, found.cFileName);
@@ -220,39 +243,58 @@ DWORD WriteOutputFile(const char* path, const FileImage& image)
     if (existed && GetFileType(target) != FILE_TYPE_DISK)
         return CloseAfter(target, WriteAll(target, image.data, bytes));
     // A file of more than one name (hard links) is written in place, so that every name keeps
-    // showing it; so is one whose own full name cannot be had within MAX_PATH.
+    // showing it; so is one whose own full name cannot be had within MAX_PATH, or whose folder
+    // holds its name in another case too.
     FileName replaced;
     BY_HANDLE_FILE_INFORMATION info = {};
-    bool beside = false;
+    bool beside = false, taken = false;
     if (existed) {
         const bool known = GetFileInformationByHandle(target, &info) != 0;
+        // Windows refuses a read-only file to the plain write, whoever runs it; Wine lets root
+        // through, and the file then went in place wherever it is written there.
+        const DWORD opened = !known                                            ? GetLastError()
+                             : info.dwFileAttributes & FILE_ATTRIBUTE_READONLY ? ERROR_ACCESS_DENIED
+                                                                               : ERROR_SUCCESS;
         beside = known && info.nNumberOfLinks == 1 && ReplacedName(target, &replaced);
-        if (const DWORD error = CloseAfter(target, known ? ERROR_SUCCESS : GetLastError()))
+        if (const DWORD error = CloseAfter(target, opened))
             return error;
     } else {
+        // A name no file was found under may still be taken: Wine shows a symbolic link to no file
+        // to nothing but a create, which makes the file it names, as the plain write did; a move
+        // would put the new file in the link's place. A free name is left free.
+        const HANDLE probe = CreateFileA(path, DELETE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        taken = probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
+        if (probe != INVALID_HANDLE_VALUE)
+            CloseHandle(probe);
         char full[MAX_PATH];
         const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
-        beside = length > 0 && length < sizeof full && SetFileName(&replaced, full);
+        beside = !taken && length > 0 && length < sizeof full && SetFileName(&replaced, full);
     }
+    const DWORD inPlace = existed ? OPEN_EXISTING : taken ? OPEN_ALWAYS : CREATE_NEW;
     if (!beside)
-        return WriteInPlace(path, image.data, bytes, existed);
+        return WriteInPlace(path, image.data, bytes, inPlace);
     char temporary[MAX_PATH];
     HANDLE file = INVALID_HANDLE_VALUE;
     if (const DWORD error = CreateBeside(replaced, temporary, &file)) {
-        // A folder that takes no new file (denied, or a FAT root folder full), or no name for one
-        // within MAX_PATH: the chosen file is written in place. Any other failure is told.
-        const bool noNewFile =
-            error == ERROR_ACCESS_DENIED || error == ERROR_CANNOT_MAKE || error == ERROR_FILENAME_EXCED_RANGE;
-        return noNewFile ? WriteInPlace(path, image.data, bytes, existed) : error;
+        // A folder that takes no new file (denied, or a FAT root folder full), a disk with room for
+        // no other file (all its inodes used), or no name for one within MAX_PATH: the chosen file
+        // is written in place, which needs no new file. Any other failure is told.
+        const bool noNewFile = error == ERROR_ACCESS_DENIED || error == ERROR_CANNOT_MAKE ||
+                               error == ERROR_DISK_FULL || error == ERROR_FILENAME_EXCED_RANGE;
+        return noNewFile ? WriteInPlace(path, image.data, bytes, inPlace) : error;
     }
-    RemoveLeftovers(file, temporary, replaced.folder);
+    RemoveLeftovers(file, temporary, replaced);
     DWORD error = WriteAll(file, image.data, bytes);
     if (error == ERROR_SUCCESS && !FlushFileBuffers(file))
         error = GetLastError();
     error = CloseAfter(file, error);
-    if (error == ERROR_SUCCESS)
+    const bool whole = error == ERROR_SUCCESS;
+    if (whole)
         error = PutInPlace(temporary, replaced.text, existed);
     if (error != ERROR_SUCCESS)
         DeleteFileA(temporary);  // nothing of the attempt left beside the file
-    return error;
+    // A whole new file that could not be put in the chosen one's place (a file bound there by a
+    // mount, one that may be written but not removed, a replace that took the old file away and
+    // stopped): the chosen file is written in place, as the plain write did, made again if gone.
+    return whole && error != ERROR_SUCCESS ? WriteInPlace(path, image.data, bytes, OPEN_ALWAYS) : error;
 }

@@ -44,11 +44,13 @@ std::string Shown(HRESULT code)
                ? text : "~Error " + Hex(code) + ": ";
 }
 
-// Where the output goes: nowhere; a folder; a pipe; or a file the first run writes (also on a full disk,
-// made read-only after, at a long path, with files beside it, or another name), unless FullDiskNoFile.
-// The last two, a symbolic link and a file in a folder that takes no new file, file_edges.sh makes and keeps.
-enum Out { NoPath, Folder, Pipe, File, FullDisk, FullDiskNoFile, FullDiskHardLink, ReadOnly, Path259, Path248,
-           Neighbours, HardLink, SymbolicLink, Frozen };
+// Where the output goes: nowhere; a folder; a pipe; or a file the first run writes (also on a full disk, one with
+// room for no other file, made read-only after (one also under another name), at a long path, with files beside it,
+// named as a leftover, or another name), unless FullDiskNoFile. From SymbolicLink on file_edges.sh makes and keeps
+// them: a symbolic link, one to no file, a file in a folder that takes no new file, one beside a name differing only
+// in case, and one that cannot be moved away (a file bound there by a mount).
+enum Out { NoPath, Folder, Pipe, File, FullDisk, FullDiskNoFile, FullDiskHardLink, OneFileDisk, ReadOnly, Path259,
+           Path248, Neighbours, OwnName, HardLink, ReadOnlyHardLink, SymbolicLink, Dangling, Frozen, Twin, Bound };
 using Boxes = std::vector<std::pair<int, std::string>>;
 using Files = std::map<std::string, std::string>;  // names and bytes
 // Each starts Quorvel, runs once with the defaults (into the file if there is one), sets
@@ -132,7 +134,13 @@ const Scenario Scenarios[] = {
     ToFile("AFileInAFolderThatTakesNoNewFileIsWritten", Frozen, 5, Written),
     ToFile("AHardLinkedFileShowsTheTextUnderBothNames", HardLink, 500, Written),
     ToFile("AHardLinkedFileOnAFullDiskKeepsTheEarlierText", FullDiskHardLink, 2000000, Kept),
+    ToFile("AReadOnlyHardLinkedFileIsRefusedAndKept", ReadOnlyHardLink, 5, Kept),
+    ToFile("AFileOnADiskWithRoomForNoOtherIsWrittenInPlace", OneFileDisk, 5, Written),
     ToFile("ASymbolicLinksFileIsWrittenAndTheLinkKept", SymbolicLink, 5, Written),
+    ToFile("ASymbolicLinkToNoFileMakesThatFile", Dangling, 5, Written),
+    ToFile("AFileNamedAsALeftoverIsReplacedNotRemoved", OwnName, 5, Written),
+    ToFile("AFileBesideItsNameInAnotherCaseIsWrittenAndThatKept", Twin, 5, Written),
+    ToFile("AFileThatCannotBeMovedAwayIsWrittenInPlace", Bound, 5, Written),
     // Texts the output box once took as one paragraph, for minutes to hours under Wine.
     Shows("ACarriageReturn", {"100000", "0", "255", "\r"}),
     Shows("OtherControlCharactersBetweenLetters", {"100000", "0", "255", "a\v\f\x1b" "b"}),
@@ -180,18 +188,20 @@ std::string FolderOf(Out out)
     if (out == Path259 || out == Path248)
         return Beside("") + std::string(length - Beside("").size() - std::strlen("\\output.txt"), 'L') + "\\";
     const bool full = out == FullDisk || out == FullDiskNoFile || out == FullDiskHardLink;
-    const char* const name = out == Frozen ? "frozen-folder\\" : out == SymbolicLink ? "linked-folder\\"
-                             : full ? "small-disk\\" : "output-folder\\";
+    const char* const made[] = {"linked-folder\\", "dangling-folder\\", "frozen-folder\\", "twin-folder\\", "bound-folder\\"};
+    const char* const name = out >= SymbolicLink ? made[out - SymbolicLink] : out == OneFileDisk
+                             ? "small-disk-one-file\\" : full ? "small-disk\\" : "output-folder\\";
     return out < File ? "" : Beside(name);
 }
-// A folder's files and their bytes, but those named.
-Files Listing(const std::string& folder, std::set<std::string> but = {"output.txt", "other-name.txt"})
+// A folder's files and their bytes, but those named and what Wine's replace leaves where it fails (rfXXXX.tmp).
+Files Listing(const std::string& folder, std::set<std::string> but = {"output.txt", "other-name.txt", "QUOR0ACE.TMP"})
 {
     Files files;
     WIN32_FIND_DATAA found;
     const HANDLE search = folder.empty() ? INVALID_HANDLE_VALUE : FindFirstFileA((folder + "*").c_str(), &found);
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !but.count(found.cFileName))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !but.count(found.cFileName) &&
+            std::strncmp(found.cFileName, "rf", 2))
             files[found.cFileName] = FileBytes(folder + found.cFileName);
     FindClose(search);
     return files;
@@ -204,16 +214,18 @@ const std::vector<std::pair<const char*, bool>> Neighbourhood = {{"output.txt.Qu
 TEST_P(Generate, EndsAsExpected)
 {
     const Scenario& s = GetParam();
-    const bool links = s.out == HardLink || s.out == FullDiskHardLink || s.out == SymbolicLink;
+    const bool hardLink = s.out == HardLink || s.out == FullDiskHardLink || s.out == ReadOnlyHardLink;
+    const bool links = hardLink || s.out == SymbolicLink || s.out == Dangling;
     const std::string folder = FolderOf(s.out), other = links ? folder + "other-name.txt" : "";
-    const bool full = folder == Beside("small-disk\\"), pipe = s.out == Pipe, made = s.out >= SymbolicLink;
-    const std::string target = pipe ? "\\\\.\\pipe\\quorvel-output" : folder.empty() ? file_ : folder + "output.txt";
+    const bool full = folder.find("small-disk") != folder.npos, pipe = s.out == Pipe, made = s.out >= SymbolicLink;
+    const std::string target = pipe ? "\\\\.\\pipe\\quorvel-output" : folder.empty() ? file_
+                               : folder + (s.out == OwnName ? "QUOR0ACE.TMP" : "output.txt");
     const std::string &provider = s.provider, path = s.out == Folder ? Beside("") : target;
     ULARGE_INTEGER size = {};
-    if (full && !(GetDiskFreeSpaceExA(Beside("small-disk").c_str(), nullptr, &size, nullptr) && size.QuadPart <= (2u << 20)))
-        GTEST_SKIP() << "no small file system mounted beside the programs";
-    if (made && FileBytes(target) == NoFile)
-        GTEST_SKIP() << "file_edges.sh made no " << target << " (chattr +i needs root and ext2/3/4)";
+    if (full && !(GetDiskFreeSpaceExA(folder.c_str(), nullptr, &size, nullptr) && size.QuadPart <= (2u << 20)))
+        GTEST_SKIP() << "no small file system mounted at " << folder;
+    if (made && GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "file_edges.sh made no " << folder << " (chattr +i needs root and ext2/3/4)";
     ASSERT_TRUE(!std::strstr(s.name, "DoubleByte") || GetACP() == 932) << "not in the Japanese code page";
     CreateDirectoryA(folder.c_str(), nullptr);
     DeleteFileA(made ? "" : target.c_str());
@@ -226,12 +238,13 @@ TEST_P(Generate, EndsAsExpected)
     ASSERT_TRUE(Start(&app_));
     SetField(app_, IDC_OUTPUT_PATH, s.out >= File && s.out != FullDiskNoFile ? path.c_str() : "");
     ASSERT_EQ(Press(app_, IDOK), NoBoxes) << "the first run told a failure";
-    if (s.out == ReadOnly)
+    if (s.out == ReadOnly || s.out == ReadOnlyHardLink)
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
-    if (s.out == HardLink || s.out == FullDiskHardLink)
+    if (hardLink)
         CreateHardLinkA(other.c_str(), target.c_str(), nullptr);
     const FILETIME y2001 = {0xC89DC000, 0x01C07385};
-    for (const auto& [name, longAgo] : s.out == Neighbours ? Neighbourhood : decltype(Neighbourhood){}) {
+    const decltype(Neighbourhood) none, own = {{"QUOR0ACE.TMP", true}};  // the chosen file long unwritten
+    for (const auto& [name, longAgo] : s.out == Neighbours ? Neighbourhood : s.out == OwnName ? own : none) {
         std::ofstream(folder + name, std::ios::binary) << name;
         const HANDLE file = CreateFileA((folder + name).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, 0);
         SetFileTime(file, nullptr, nullptr, longAgo ? &y2001 : nullptr);

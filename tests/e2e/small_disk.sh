@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# mount|umount <dir>: a file system of 1 MiB at <dir> for the full-disk tests, where this host
-# lets us mount one (root, and mounting allowed); elsewhere the tests that need it skip.
+# mount|umount <dir>: a file system of 1 MiB at <dir> for the full-disk tests, and one at <dir>-one-file
+# with room for a single file (two inodes: its root and the file), where this host lets us mount them
+# (root, and mounting allowed); elsewhere the tests that need them skip.
 set -u
-case $1 in
-  mount)
-    mkdir -p "$2"
-    mountpoint -q "$2" && exit 0
-    mount -t tmpfs -o size=1m quorvel-small-disk "$2" 2>/dev/null ||
-      echo "small_disk: could not mount a small file system at $2; the full-disk tests skip"
-    ;;
-  umount)
-    mountpoint -q "$2" && umount "$2"
-    ;;
-esac
+for disk in "$2:size=1m" "$2-one-file:size=1m,nr_inodes=2"; do
+  dir=${disk%:*}
+  case $1 in
+    mount)
+      mkdir -p "$dir"
+      mountpoint -q "$dir" && continue
+      mount -t tmpfs -o "${disk##*:}" quorvel-small-disk "$dir" 2>/dev/null ||
+        echo "small_disk: could not mount a small file system at $dir; the tests that need it skip"
+      ;;
+    umount)
+      mountpoint -q "$dir" && umount "$dir"
+      ;;
+  esac
+done
 exit 0
