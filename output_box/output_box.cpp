@@ -414,7 +414,8 @@ LRESULT OnCopy(HWND box, const BoxState& state)
 {
     DWORD start = 0, end = 0;  // in the box's own indices
     DefSubclassProc(box, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    if (start < end)
+    // A selection of nothing but a line feed of Quorvel's holds nothing of the text.
+    if (BoxToText(state.starts, start) < BoxToText(state.starts, end))
         CopyToClipboard(GetAncestor(box, GA_ROOT), SelectionBlock(box, state, start, end));
     return 0;
 }

@@ -132,6 +132,17 @@ TEST_P(OutputBox, WrapsAndOtherwiseEndsAsOneWmSetTextLeavesIt)
         SendMessageA(box, WM_COPY, 0, 0);
         EXPECT_TRUE(Clipboard() == quorvel.text.substr(start, end - start)) << "copied " << start << "-" << end;
     }
+    // A click past line 0's end, then a shift-click at line 1's start: where no character lies between, none is copied.
+    RECT client;
+    GetClientRect(box, &client);
+    SendMessageA(box, EM_SETSEL, 0, 0), SendMessageA(box, EM_SCROLLCARET, 0, 0);
+    const LPARAM pastEnd = MAKELONG(client.right - 2, HIWORD(SendMessageA(box, EM_POSFROMCHAR, 0, 0)) + 1);
+    for (const auto& [keys, point] : {std::pair{MK_LBUTTON, pastEnd}, {MK_LBUTTON | MK_SHIFT, SendMessageA(box, EM_POSFROMCHAR, at[1], 0) + MAKELONG(1, 1)}})
+        SendMessageA(box, WM_LBUTTONDOWN, keys, point), SendMessageA(box, WM_LBUTTONUP, 0, point);
+    const auto [from, to] = selection();
+    const std::string earlier = Clipboard();
+    SendMessageA(box, WM_COPY, 0, 0);
+    EXPECT_TRUE(Clipboard() == (from < to ? quorvel.text.substr(from, to - from) : earlier)) << "copied " << from << "-" << to;
     char shortBuffer[12] = "###########";  // room for 9 characters and the zero byte, then untouched
     EXPECT_EQ(SendMessageA(box, WM_GETTEXT, 10, LPARAM(shortBuffer)), 9);
     EXPECT_EQ(std::string(shortBuffer, 11), quorvel.text.substr(0, 9) + '\0' + '#');
