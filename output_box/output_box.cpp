@@ -435,10 +435,15 @@ LRESULT OnSetText(HWND box, BoxState& state, LPARAM text)
 }
 
 // EM_REPLACESEL, EM_SETHANDLE, EM_GETHANDLE, EM_SETREADONLY and EM_SETTABSTOPS change the text or
-// lay it out by the box's own rules: the box gets the text itself first.
+// lay it out by the box's own rules: the box gets the text itself first. Not where they change
+// nothing (read-only kept, the default tab stops Quorvel measures by), nor for the box's handle
+// asked by another thread, which only this one could use: a long text takes the box hours.
 LRESULT OnEditByTheBox(HWND box, BoxState& state, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    HandTextToBox(box, state);
+    if (message == EM_GETHANDLE && InSendMessage())
+        return 0;
+    if (!(message == EM_SETREADONLY && wParam) && !(message == EM_SETTABSTOPS && !wParam))
+        HandTextToBox(box, state);
     return DefSubclassProc(box, message, wParam, lParam);
 }
 

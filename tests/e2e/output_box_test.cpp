@@ -109,6 +109,8 @@ TEST_P(OutputBox, WrapsAndOtherwiseEndsAsOneWmSetTextLeavesIt)
     EXPECT_TRUE(!wraps || wordSelected == MAKELRESULT(wordStart, wordEnd))
         << "a double click at " << middle << " selected " << LOWORD(wordSelected) << "-" << HIWORD(wordSelected)
         << ", not " << wordStart << "-" << wordEnd;
+    for (UINT message : {EM_SETREADONLY, EM_SETTABSTOPS, EM_GETHANDLE})  // read-only kept, default tab stops, no text changed
+        SendMessageA(box, message, message == EM_SETREADONLY, 0);
     SendMessageA(box, WM_SIZE, SIZE_RESTORED, 0);  // the box lays its text out again, whatever the size
     const Box resized = Read(box);
     // Whatever reads the box sees the text: where each line starts, its line and its length; a
@@ -174,7 +176,7 @@ TEST_P(OutputBox, WrapsAndOtherwiseEndsAsOneWmSetTextLeavesIt)
     const Box oneCall = Read(oneCallBox);
     EXPECT_GT(oneCall.starts.size(), 3u) << "the text wraps";
     EXPECT_EQ(quorvel.state, oneCall.state) << "selection, view, modified, undo, limit";
-    EXPECT_EQ(resized.starts, quorvel.starts) << "the same lines after WM_SIZE";
+    EXPECT_EQ(resized.starts, quorvel.starts) << "the same lines after those messages and WM_SIZE";
     const std::vector<int> expected = wraps ? SoundStarts(oneCallBox, quorvel.text, breaks) : oneCall.starts;
     EXPECT_EQ(quorvel.starts, expected) << "line starts";
     SetWindowPos(oneCallBox, nullptr, 0, 0, narrow, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);
