@@ -99,16 +99,18 @@ TEST_P(OutputBox, WrapsAndOtherwiseEndsAsOneWmSetTextLeavesIt)
     std::vector<SCRIPT_LOGATTR> breaks(quorvel.text.size() + 1);  // where the text may break, as the box sees it
     SCRIPT_ANALYSIS analysis = {};
     ScriptBreak(Wide(quorvel.text).c_str(), quorvel.starts.back(), &analysis, breaks.data());
-    // A double click in the middle of line 1 selects from the break opportunity before to the one after.
-    const int middle = (quorvel.starts[1] + quorvel.starts[2]) / 2;
+    // A double click in line 1 (of the lines `at`) selects from the break opportunity before to the one after.
     const auto word = [&](int i, int step, int end) { while (i != end && !breaks[i].fSoftBreak) i += step; return i; };
-    for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
-        SendMessageA(box, message, message != WM_LBUTTONUP, SendMessageA(box, EM_POSFROMCHAR, middle, 0) + MAKELONG(1, 1));
-    const LRESULT wordSelected = SendMessageA(box, EM_GETSEL, 0, 0);
-    const int wordStart = word(middle - 1, -1, quorvel.starts[1]), wordEnd = word(middle, 1, quorvel.starts[2]);
-    EXPECT_TRUE(!wraps || wordSelected == MAKELRESULT(wordStart, wordEnd))
-        << "a double click at " << middle << " selected " << LOWORD(wordSelected) << "-" << HIWORD(wordSelected)
-        << ", not " << wordStart << "-" << wordEnd;
+    const auto doubleClick = [&](int middle, const std::vector<int>& at) {
+        SendMessageA(box, EM_SETSEL, middle, middle), SendMessageA(box, EM_SCROLLCARET, 0, 0);
+        for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
+            SendMessageA(box, message, message != WM_LBUTTONUP, SendMessageA(box, EM_POSFROMCHAR, middle, 0) + MAKELONG(1, 1));
+        const LRESULT selected = SendMessageA(box, EM_GETSEL, 0, 0);
+        const int start = word(middle - 1, -1, at[1]), end = word(middle, 1, at[2]);
+        EXPECT_TRUE(!wraps || selected == MAKELRESULT(start, end)) << "a double click at " << middle << " selected "
+                                                                   << LOWORD(selected) << "-" << HIWORD(selected) << ", not " << start << "-" << end;
+    };
+    doubleClick((quorvel.starts[1] + quorvel.starts[2]) / 2, quorvel.starts);
     for (UINT message : {EM_SETREADONLY, EM_SETTABSTOPS, EM_GETHANDLE})  // read-only kept, default tab stops, no text changed
         SendMessageA(box, message, message == EM_SETREADONLY, 0);
     SendMessageA(box, WM_SIZE, SIZE_RESTORED, 0);  // the box lays its text out again, whatever the size
@@ -165,6 +167,9 @@ TEST_P(OutputBox, WrapsAndOtherwiseEndsAsOneWmSetTextLeavesIt)
     EXPECT_EQ(narrower.text, quorvel.text);
     EXPECT_EQ(selection(), std::make_pair(at[1] + 1, at[lines - 1] + 2));
     EXPECT_EQ(SendMessageA(box, EM_GETFIRSTVISIBLELINE, 0, 0), SendMessageA(box, EM_LINEFROMCHAR, visible, 0));
+    SetWindowPos(box, nullptr, 0, 0, 4000, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);  // lines longer than one measure
+    if (const Box wide = Read(box); wide.starts.size() > 3 && wide.starts[2] - wide.starts[1] > 300)
+        doubleClick(wide.starts[1] + 300, wide.starts);
     Stop(&app);
 
     const HMODULE exe = LoadLibraryExA(Beside("Quorvel.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
