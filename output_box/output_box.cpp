@@ -436,11 +436,11 @@ LRESULT OnSetText(HWND box, BoxState& state, LPARAM text)
 
 // EM_REPLACESEL, EM_SETHANDLE, EM_GETHANDLE, EM_SETREADONLY and EM_SETTABSTOPS change the text or
 // lay it out by the box's own rules: the box gets the text itself first. Not where they change
-// nothing (read-only kept, the default tab stops Quorvel measures by), nor for the box's handle
-// asked by another thread, which only this one could use: a long text takes the box hours.
+// nothing (read-only kept, the default tab stops Quorvel measures by), nor for a handle asked or
+// given by another thread, which only this one could use or make: a long text takes the box hours.
 LRESULT OnEditByTheBox(HWND box, BoxState& state, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == EM_GETHANDLE && InSendMessage())
+    if ((message == EM_GETHANDLE || message == EM_SETHANDLE) && InSendMessage())
         return 0;
     if (!(message == EM_SETREADONLY && wParam) && !(message == EM_SETTABSTOPS && !wParam))
         HandTextToBox(box, state);

@@ -111,7 +111,7 @@ TEST_P(OutputBox, WrapsAndOtherwiseEndsAsOneWmSetTextLeavesIt)
                                                                    << LOWORD(selected) << "-" << HIWORD(selected) << ", not " << start << "-" << end;
     };
     doubleClick((quorvel.starts[1] + quorvel.starts[2]) / 2, quorvel.starts);
-    for (UINT message : {EM_SETREADONLY, EM_SETTABSTOPS, EM_GETHANDLE})  // read-only kept, default tab stops, no text changed
+    for (UINT message : {EM_SETREADONLY, EM_SETTABSTOPS, EM_GETHANDLE, EM_SETHANDLE})  // read-only kept, default tab stops, no text changed
         SendMessageA(box, message, message == EM_SETREADONLY, 0);
     SendMessageA(box, WM_SIZE, SIZE_RESTORED, 0);  // the box lays its text out again, whatever the size
     const Box resized = Read(box);
