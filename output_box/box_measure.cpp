@@ -118,11 +118,14 @@ std::size_t FittingFrom(BoxMeasure& measure, const char* s, std::size_t n, std::
 int FittingCount(BoxMeasure& measure, const char* s, int n)
 {
     int widths[MaxMeasured];
-    if (!Widths(measure, s, n, widths))
-        return -1;
-    for (int i = 0, x = 0; i < n; ++i)
-        if ((x += widths[i]) > measure.width)
-            return i;
+    for (int done = 0, x = 0; done < n; done += MaxMeasured) {
+        const int part = std::min(n - done, MaxMeasured);
+        if (!Widths(measure, s + done, part, widths))
+            return -1;
+        for (int i = 0; i < part; ++i)
+            if ((x += widths[i]) > measure.width)
+                return done + i;
+    }
     return n;
 }
 
@@ -161,11 +164,12 @@ bool AnalyseBreaks(const char* s, int n, SCRIPT_LOGATTR* attributes)
 
 int LineEnd(const char* s, int limit)
 {
+    const int from = std::max(limit - MaxMeasured, 0);  // the opportunities within one measure of the limit
     SCRIPT_LOGATTR attributes[MaxMeasured + 1];
-    if (limit < 1 || !AnalyseBreaks(s, limit + 1, attributes))
+    if (limit < 1 || !AnalyseBreaks(s + from, limit - from + 1, attributes))
         return std::max(limit, 1);
-    for (int end = limit; end > 0; --end)
-        if (attributes[end].fSoftBreak)
+    for (int end = limit; end > from; --end)
+        if (attributes[end - from].fSoftBreak)
             return end;
     return limit;
 }

@@ -41,8 +41,8 @@ DWORD MeasureAdvances(BoxMeasure& measure, const char* text, std::size_t length,
 // How many of up to MaxMeasured characters of s fit across the box as one line, from a guess:
 // two lines measured for a good guess.
 std::size_t FittingFrom(BoxMeasure& measure, const char* s, std::size_t n, std::size_t guess);
-// How many of the first n characters of s (n <= MaxMeasured) fit, by their widths; -1 where
-// the system cannot tell.
+// How many of the first n characters of s fit, by their widths (measured MaxMeasured at a
+// time); -1 where the system cannot tell.
 int FittingCount(BoxMeasure& measure, const char* s, int n);
 
 // Where the system lets each line break: before text[i] where soft[i].
@@ -52,5 +52,5 @@ DWORD FindBreaks(const char* text, std::size_t length, std::vector<bool>* soft);
 // white space stands.
 bool AnalyseBreaks(const char* s, int n, SCRIPT_LOGATTR* attributes);
 // The end of a line from s that does not fit in `limit` characters: after its last break
-// opportunity within them, else after `limit`; at least one.
+// opportunity within them (and within MaxMeasured of `limit`), else after `limit`; at least one.
 int LineEnd(const char* s, int limit);

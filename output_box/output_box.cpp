@@ -414,7 +414,8 @@ LRESULT OnCopy(HWND box, const BoxState& state)
 {
     DWORD start = 0, end = 0;  // in the box's own indices
     DefSubclassProc(box, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    if (start < end)
+    // A selection of nothing but a line feed of Quorvel's holds nothing of the text.
+    if (BoxToText(state.starts, start) < BoxToText(state.starts, end))
         CopyToClipboard(GetAncestor(box, GA_ROOT), SelectionBlock(box, state, start, end));
     return 0;
 }
@@ -434,10 +435,15 @@ LRESULT OnSetText(HWND box, BoxState& state, LPARAM text)
 }
 
 // EM_REPLACESEL, EM_SETHANDLE, EM_GETHANDLE, EM_SETREADONLY and EM_SETTABSTOPS change the text or
-// lay it out by the box's own rules: the box gets the text itself first.
+// lay it out by the box's own rules: the box gets the text itself first. Not where they change
+// nothing (read-only kept, the default tab stops Quorvel measures by), nor for a handle asked or
+// given by another thread, which only this one could use or make: a long text takes the box hours.
 LRESULT OnEditByTheBox(HWND box, BoxState& state, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    HandTextToBox(box, state);
+    if ((message == EM_GETHANDLE || message == EM_SETHANDLE) && InSendMessage())
+        return 0;
+    if (!(message == EM_SETREADONLY && wParam) && !(message == EM_SETTABSTOPS && !wParam))
+        HandTextToBox(box, state);
     return DefSubclassProc(box, message, wParam, lParam);
 }
 

@@ -3,8 +3,12 @@
 #include "box_measure.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
+
+// More characters than any line that fits the box holds.
+constexpr int LongestLine = 4 * static_cast<int>(MaxLineChars);
 
 // The system gives a word-break procedure no window: it serves the one box of the process
 // whose lines Quorvel ends.
@@ -29,41 +33,43 @@ void ServeWordBreaks(HWND box)
 // as laid out, which fits; the answer is the box's own, from the same break opportunities.
 int CALLBACK BreakLines(LPSTR s, int index, int count, int action)
 {
-    const int n = std::min(count, MaxMeasured);
-    if (action == WB_LEFT && n > 0) {
+    if (action == WB_LEFT && count > 0) {
         // Asked again about the line just ended, one character short of that end: the box
         // measured it wider than itself. (Its first question about a line is at least two
         // characters short of the rest of the paragraph.)
         if (count == g_breaks.lastEnd && index == count - 1)
             return g_breaks.lastEnd = index > 0 ? LineEnd(s, index) : 0;
         BoxMeasure measure;
-        int fit = n;
+        int fit = count;  // where it cannot be measured, the line fits
         if (OpenMeasure(g_breaks.box, &measure) == ERROR_SUCCESS) {
             // Most lines end within their first 100 characters: measure more only where needed.
-            fit = FittingCount(measure, s, std::min(n, 100));
-            if (fit == 100 && n > fit)
-                fit = FittingCount(measure, s, n);
+            fit = FittingCount(measure, s, std::min(count, 100));
+            if (fit == 100 && count > fit)
+                fit = FittingCount(measure, s, count);
         }
         CloseMeasure(&measure);
         if (fit >= 0 && fit < count)
             return g_breaks.lastEnd = LineEnd(s, std::min(fit, count - 1));
     }
     g_breaks.lastEnd = 0;
-    SCRIPT_LOGATTR attributes[MaxMeasured + 1];
+    // The break opportunities of the whole line, which fits the box.
+    const int n = std::min(count, LongestLine);
     index = std::clamp(index, 0, n);
+    std::vector<bool> soft;
+    SCRIPT_LOGATTR attributes[1];
     switch (action) {
     case WB_LEFT:
-        if (index > 0 && AnalyseBreaks(s, index, attributes))
-            for (--index; index > 0 && !attributes[index].fSoftBreak; --index) {
+        if (index > 0 && FindBreaks(s, static_cast<std::size_t>(n), &soft) == ERROR_SUCCESS)
+            for (--index; index > 0 && !soft[static_cast<std::size_t>(index)]; --index) {
             }
         return index;
     case WB_RIGHT:
-        if (AnalyseBreaks(s, n, attributes))
-            while (index < n && !attributes[index].fSoftBreak)
+        if (FindBreaks(s, static_cast<std::size_t>(n), &soft) == ERROR_SUCCESS)
+            while (index < n && !soft[static_cast<std::size_t>(index)])
                 ++index;
         return index;
     case WB_ISDELIMITER:
-        return index < n && AnalyseBreaks(s, index + 1, attributes) && attributes[index].fWhiteSpace;
+        return index < n && AnalyseBreaks(s + index, 1, attributes) && attributes[0].fWhiteSpace;
     default:
         return 0;
     }

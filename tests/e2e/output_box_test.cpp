@@ -99,16 +99,20 @@ TEST_P(OutputBox, WrapsAndOtherwiseEndsAsOneWmSetTextLeavesIt)
     std::vector<SCRIPT_LOGATTR> breaks(quorvel.text.size() + 1);  // where the text may break, as the box sees it
     SCRIPT_ANALYSIS analysis = {};
     ScriptBreak(Wide(quorvel.text).c_str(), quorvel.starts.back(), &analysis, breaks.data());
-    // A double click in the middle of line 1 selects from the break opportunity before to the one after.
-    const int middle = (quorvel.starts[1] + quorvel.starts[2]) / 2;
+    // A double click in line 1 (of the lines `at`) selects from the break opportunity before to the one after.
     const auto word = [&](int i, int step, int end) { while (i != end && !breaks[i].fSoftBreak) i += step; return i; };
-    for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
-        SendMessageA(box, message, message != WM_LBUTTONUP, SendMessageA(box, EM_POSFROMCHAR, middle, 0) + MAKELONG(1, 1));
-    const LRESULT wordSelected = SendMessageA(box, EM_GETSEL, 0, 0);
-    const int wordStart = word(middle - 1, -1, quorvel.starts[1]), wordEnd = word(middle, 1, quorvel.starts[2]);
-    EXPECT_TRUE(!wraps || wordSelected == MAKELRESULT(wordStart, wordEnd))
-        << "a double click at " << middle << " selected " << LOWORD(wordSelected) << "-" << HIWORD(wordSelected)
-        << ", not " << wordStart << "-" << wordEnd;
+    const auto doubleClick = [&](int middle, const std::vector<int>& at) {
+        SendMessageA(box, EM_SETSEL, middle, middle), SendMessageA(box, EM_SCROLLCARET, 0, 0);
+        for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
+            SendMessageA(box, message, message != WM_LBUTTONUP, SendMessageA(box, EM_POSFROMCHAR, middle, 0) + MAKELONG(1, 1));
+        const LRESULT selected = SendMessageA(box, EM_GETSEL, 0, 0);
+        const int start = word(middle - 1, -1, at[1]), end = word(middle, 1, at[2]);
+        EXPECT_TRUE(!wraps || selected == MAKELRESULT(start, end)) << "a double click at " << middle << " selected "
+                                                                   << LOWORD(selected) << "-" << HIWORD(selected) << ", not " << start << "-" << end;
+    };
+    doubleClick((quorvel.starts[1] + quorvel.starts[2]) / 2, quorvel.starts);
+    for (UINT message : {EM_SETREADONLY, EM_SETTABSTOPS, EM_GETHANDLE, EM_SETHANDLE})  // read-only kept, default tab stops, no text changed
+        SendMessageA(box, message, message == EM_SETREADONLY, 0);
     SendMessageA(box, WM_SIZE, SIZE_RESTORED, 0);  // the box lays its text out again, whatever the size
     const Box resized = Read(box);
     // Whatever reads the box sees the text: where each line starts, its line and its length; a
@@ -132,6 +136,17 @@ TEST_P(OutputBox, WrapsAndOtherwiseEndsAsOneWmSetTextLeavesIt)
         SendMessageA(box, WM_COPY, 0, 0);
         EXPECT_TRUE(Clipboard() == quorvel.text.substr(start, end - start)) << "copied " << start << "-" << end;
     }
+    // A click past line 0's end, then a shift-click at line 1's start: where no character lies between, none is copied.
+    RECT client;
+    GetClientRect(box, &client);
+    SendMessageA(box, EM_SETSEL, 0, 0), SendMessageA(box, EM_SCROLLCARET, 0, 0);
+    const LPARAM pastEnd = MAKELONG(client.right - 2, HIWORD(SendMessageA(box, EM_POSFROMCHAR, 0, 0)) + 1);
+    for (const auto& [keys, point] : {std::pair{MK_LBUTTON, pastEnd}, {MK_LBUTTON | MK_SHIFT, SendMessageA(box, EM_POSFROMCHAR, at[1], 0) + MAKELONG(1, 1)}})
+        SendMessageA(box, WM_LBUTTONDOWN, keys, point), SendMessageA(box, WM_LBUTTONUP, 0, point);
+    const auto [from, to] = selection();
+    const std::string earlier = Clipboard();
+    SendMessageA(box, WM_COPY, 0, 0);
+    EXPECT_TRUE(Clipboard() == (from < to ? quorvel.text.substr(from, to - from) : earlier)) << "copied " << from << "-" << to;
     char shortBuffer[12] = "###########";  // room for 9 characters and the zero byte, then untouched
     EXPECT_EQ(SendMessageA(box, WM_GETTEXT, 10, LPARAM(shortBuffer)), 9);
     EXPECT_EQ(std::string(shortBuffer, 11), quorvel.text.substr(0, 9) + '\0' + '#');
@@ -152,6 +167,9 @@ TEST_P(OutputBox, WrapsAndOtherwiseEndsAsOneWmSetTextLeavesIt)
     EXPECT_EQ(narrower.text, quorvel.text);
     EXPECT_EQ(selection(), std::make_pair(at[1] + 1, at[lines - 1] + 2));
     EXPECT_EQ(SendMessageA(box, EM_GETFIRSTVISIBLELINE, 0, 0), SendMessageA(box, EM_LINEFROMCHAR, visible, 0));
+    SetWindowPos(box, nullptr, 0, 0, 4000, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);  // lines longer than one measure
+    if (const Box wide = Read(box); wide.starts.size() > 3 && wide.starts[2] - wide.starts[1] > 300)
+        doubleClick(wide.starts[1] + 300, wide.starts);
     Stop(&app);
 
     const HMODULE exe = LoadLibraryExA(Beside("Quorvel.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -163,7 +181,7 @@ TEST_P(OutputBox, WrapsAndOtherwiseEndsAsOneWmSetTextLeavesIt)
     const Box oneCall = Read(oneCallBox);
     EXPECT_GT(oneCall.starts.size(), 3u) << "the text wraps";
     EXPECT_EQ(quorvel.state, oneCall.state) << "selection, view, modified, undo, limit";
-    EXPECT_EQ(resized.starts, quorvel.starts) << "the same lines after WM_SIZE";
+    EXPECT_EQ(resized.starts, quorvel.starts) << "the same lines after those messages and WM_SIZE";
     const std::vector<int> expected = wraps ? SoundStarts(oneCallBox, quorvel.text, breaks) : oneCall.starts;
     EXPECT_EQ(quorvel.starts, expected) << "line starts";
     SetWindowPos(oneCallBox, nullptr, 0, 0, narrow, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);
