@@ -147,6 +147,9 @@ const Scenario Scenarios[] = {
     // Run by e2e.double_byte_code_page, in the Japanese code page.
     Shows("DoubleByteCodePageNoDelimiter", {"100000", "0", "255", ""}),
     Shows("DoubleByteCodePageSpace", {"100000", "0", "255", " "}),
+    Shows("DoubleByteCodePageTwoByteDelimiter", {"1000", "0", "255", "\x81\x41"}),
+    {"DoubleByteCodePageTwoByteDelimiterPastWhatTheBoxLaysOutIsTold", {"100000", "0", "255", "\x81\x41"}, "", NoPath,
+     {{IDOK, Warning}, {IDOK, "ERROR|The output box cannot show these 100000 numbers"}}, "", NoFile, Calls(100000), "s"},
 };
 
 // Another program's thread: it reads a pipe to its end, or holds the clipboard open a while.
