@@ -17,7 +17,7 @@ need=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 fonts-wine
   xvfb xauth x11-apps imagemagick
-  rng-tools5 zip unzip wixl msitools
+  rng-tools5 zip unzip wixl msitools e2fsprogs
 )
 wine32=wine32:i386
 
