@@ -61,9 +61,9 @@ fi
 
 if ! command -v debootstrap >/dev/null; then
   echo "debian13: installing debootstrap"
-  DEBIAN_FRONTEND=noninteractive apt-get -o Acquire::Retries=3 -q install -y --no-install-recommends debootstrap \
+  DEBIAN_FRONTEND=noninteractive apt-get -o Acquire::Retries=3 -o DPkg::Lock::Timeout=300 -q install -y --no-install-recommends debootstrap \
     >/dev/null || { apt-get -o Acquire::Retries=3 -q update >/dev/null || true
-                    DEBIAN_FRONTEND=noninteractive apt-get -q install -y --no-install-recommends debootstrap >/dev/null; }
+                    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 -q install -y --no-install-recommends debootstrap >/dev/null; }
 fi
 
 # What is mounted inside the root, unmounted on every way out, the last first.
