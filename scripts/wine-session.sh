@@ -189,13 +189,18 @@ wine_session_start() {  # <prefix> [arch] [keep-display]
   # restarts them all or connects while the old server is going. One persistent server
   # carries the session instead; one left behind by an earlier session is replaced.
   if ! wineserver -p 2>>"$wine_log"; then
-    wineserver -k 2>>"$wine_log"
-    wineserver -w
-    local status=0
+    # Where none runs, -k fails too: a set -e caller must still be told why below.
+    wineserver -k 2>>"$wine_log" || true
+    wineserver -w || true
+    # What it says is read back from the log: the server it starts keeps a pipe open.
+    local status=0 from said
+    from=$(stat -c %s "$wine_log")
     wineserver -p 2>>"$wine_log" || status=$?
     if [ "$status" -ne 0 ]; then
-      echo "wine-session: no persistent wineserver: \"wineserver -p\" exited with code $status;" \
-           "its words are in $wine_log" >&2
+      said=$(tail -c +$((from + 1)) "$wine_log" | tail -n 3 | paste -sd ' ' -)
+      [ -z "$said" ] || said=" and said: $said"
+      echo "wine-session: no persistent wineserver: \"wineserver -p\" exited with code $status$said" \
+           "(kept in $wine_log)" >&2
       return 1
     fi
   fi
