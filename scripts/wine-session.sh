@@ -168,14 +168,26 @@ wine_session_start() {  # <prefix> [arch] [keep-display]
   _xvfb_pid=
   mkdir -p "$(dirname "$wine_log")" && : >"$wine_log"
   if [ -z "$keep_display" ] || [ -z "${DISPLAY:-}" ]; then
-    local fd_file
-    fd_file=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
+    local fd_file xvfb_log
+    fd_file=$(mktemp) xvfb_log=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>"$xvfb_log" &
     _xvfb_pid=$!
-    for _ in $(seq 100); do [ -s "$fd_file" ] && break; sleep 0.1; done
+    for _ in $(seq 100); do
+      [ -s "$fd_file" ] && break
+      kill -0 "$_xvfb_pid" 2>/dev/null || break  # it ended: no use waiting
+      sleep 0.1
+    done
     if [ ! -s "$fd_file" ]; then
-      echo "wine-session: Xvfb did not start" >&2; rm -f "$fd_file"; return 1
+      # Its own words, or how it ended: a missing Xvfb and a failing one differ.
+      local how="it gave no display in 10 s"
+      if ! kill -0 "$_xvfb_pid" 2>/dev/null; then
+        local code=0; wait "$_xvfb_pid" || code=$?; _xvfb_pid=
+        how="it exited with code $code"
+      fi
+      echo "wine-session: Xvfb did not start: $how$(grep -v '^ *$' "$xvfb_log" | tail -n 3 | sed 's/^/; /' | paste -sd '' -)" >&2
+      rm -f "$fd_file" "$xvfb_log"; return 1
     fi
+    rm -f "$xvfb_log"
     export DISPLAY=":$(head -n1 "$fd_file")"
     export QUORVEL_HEADLESS=1  # sessions inside this one share its display, which has no window manager
     rm -f "$fd_file"

@@ -50,5 +50,18 @@ if [ -n "$xvfb" ] && kill -0 "$xvfb" 2>/dev/null; then
   kill "$xvfb"
 fi
 
+# Xvfb ends at once, as where it cannot listen.
+printf '#!/bin/sh\necho "(EE) Fatal server error:" >&2; echo "(EE) Cannot establish any listening sockets" >&2; exit 1\n' \
+  >"$scratch/bin/Xvfb"
+(
+  unset DISPLAY
+  source "$session"
+  wine_session_start "$scratch/prefix" win32
+) >"$scratch/out" 2>&1
+rc=$?
+[ "$rc" -eq 1 ] || fail "with a failing Xvfb wine_session_start returned $rc"
+grep -q 'Xvfb did not start: it exited with code 1; (EE) Fatal server error:; (EE) Cannot establish any listening sockets' \
+  "$scratch/out" || fail "a failing Xvfb is told as: $(cat "$scratch/out")"
+
 [ "$status" -eq 0 ] && echo "wine_session: PASS"
 exit "$status"
