@@ -32,7 +32,9 @@ wine_host_runs_win32() {
   if [[ $out == *"Exec format error"* ]]; then
     wine_win32_why="this kernel cannot execute 32-bit x86 code (Wine's 32-bit loader fails with \"Exec format error\")"
   else
-    wine_win32_why="Wine's 32-bit loader does not start: $(printf '%s' "$out" | tail -n 2 | paste -sd ' ' -)"
+    # Where the shell could not start it, its words without the shell's script and line.
+    wine_win32_why="Wine's 32-bit loader does not start: $(printf '%s' "$out" | tail -n 2 |
+      sed "s|^.*: line [0-9]*: $_wine32_loader: |$_wine32_loader: |" | paste -sd ' ' -)"
   fi
   return 1
 }

@@ -63,5 +63,13 @@ rc=$?
 grep -q 'Xvfb did not start: it exited with code 1; (EE) Fatal server error:; (EE) Cannot establish any listening sockets' \
   "$scratch/out" || fail "a failing Xvfb is told as: $(cat "$scratch/out")"
 
+# A 32-bit loader installed but not executable: told in the system's words, without the shell's.
+printf '#!/bin/sh\necho "install ok installed"\n' >"$scratch/bin/dpkg-query"
+chmod +x "$scratch/bin/dpkg-query"
+: >"$scratch/loader"
+why=$(source "$session"; _wine32_loader=$scratch/loader; wine_host_runs_win32; echo "$wine_win32_why")
+[ "$why" = "Wine's 32-bit loader does not start: $scratch/loader: Permission denied" ] ||
+  fail "a loader that cannot be executed is told as: $why"
+
 [ "$status" -eq 0 ] && echo "wine_session: PASS"
 exit "$status"
