@@ -11,6 +11,11 @@
 #   --reuse  keep a root made earlier in DIR, with what it installed since (quicker)
 # Prints each command's exit status and time; exits non-zero if either failed.
 set -euo pipefail
+# Runs in a mount namespace of its own: what it and debootstrap mount in the root is never the
+# host's, and goes with the run whichever way it ends, SIGKILL included.
+if [ -z "${QUORVEL_DEBIAN13_NAMESPACE:-}" ] && unshare --mount --propagation private true 2>/dev/null; then
+  QUORVEL_DEBIAN13_NAMESPACE=1 exec unshare --mount --propagation private bash "${BASH_SOURCE[0]}" "$@"
+fi
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 reuse= dir=

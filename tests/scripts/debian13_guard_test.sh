@@ -20,6 +20,7 @@ scratch=$1
 chattr -i "$scratch/frozen/root/quorvel/build/cross/bin/frozen-folder" 2>/dev/null  # a killed run's
 rm -rf "$scratch" && mkdir -p "$scratch/bin"
 failures=0
+not() { ! "$@"; }
 check() {  # <what> <condition...>
   local what=$1; shift
   if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
@@ -28,6 +29,9 @@ cat >"$scratch/bin/debootstrap" <<'SH'
 #!/bin/sh
 echo "$*" >>"$GUARD_LOG"
 [ -n "${GUARD_HALF:-}" ] && mkdir -p "$3/etc" "$3/debootstrap" && echo 13.0 >"$3/etc/debian_version"
+if [ -n "${GUARD_MOUNT:-}" ]; then  # as debootstrap mounts /proc in the root, then is killed
+  mkdir -p "$3/proc" && mount -t tmpfs guard-proc "$3/proc" && : >"$GUARD_MOUNT" && exec sleep 600
+fi
 echo "E: no root made here"; exit 1
 SH
 chmod +x "$scratch/bin/debootstrap"
@@ -88,6 +92,18 @@ GUARD_HALF=1 d13 "$scratch/half"
 d13 --reuse "$scratch/half"
 check "it is made anew, not reused" bootstrapped
 check "and it says so" grep -q "not finished" "$scratch/out"
+
+echo "--- killed (SIGKILL) while debootstrap has a file system mounted in the root"
+rm -rf "$scratch/killed" "$scratch/ready"
+GUARD_MOUNT=$scratch/ready setsid bash "$script" "$scratch/killed" </dev/null >"$scratch/out" 2>&1 &
+group=$!
+for _ in $(seq 600); do [ -e "$scratch/ready" ] && break; sleep 0.1; done
+check "debootstrap got as far as mounting" [ -e "$scratch/ready" ]
+kill -KILL -- -"$group" 2>/dev/null; wait "$group" 2>/dev/null
+# The namespace's last process (the fake's sleep) may take a moment to be reaped.
+for _ in $(seq 50); do grep -qF "$scratch/killed/proc" /proc/self/mountinfo || break; sleep 0.1; done
+check "nothing it mounted is left mounted" not grep -qF "$scratch/killed/proc" /proc/self/mountinfo
+umount "$scratch/killed/proc" 2>/dev/null
 
 echo "debian13 guard: $failures failed"
 [ "$failures" -eq 0 ]
