@@ -4,13 +4,13 @@
 # characters the folder's path holds, and never a half-made root taken for a whole one. debootstrap
 # is replaced on PATH by a script that records its call and fails, so no root is made and nothing
 # is mounted from the host; the mounts are a tmpfs in a mount namespace of this test's own.
-# Needs root (mount, unshare); elsewhere it says so and passes.
+# Needs root and a private mount namespace (a chroot has none); elsewhere it says so and passes.
 #   debian13_guard_test.sh <scratch-dir>
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 script=$here/../../scripts/debian13.sh
 if [ "$(id -u)" -ne 0 ] || ! unshare -m true 2>/dev/null; then
-  echo "debian13 guard: skipped: needs root and mount namespaces"; exit 0
+  echo "debian13 guard: skipped: needs root and a private mount namespace (none in a chroot)"; exit 0
 fi
 # The whole test runs in a mount namespace of its own: nothing it mounts is seen outside.
 if [ -z "${DEBIAN13_GUARD_NS:-}" ]; then
