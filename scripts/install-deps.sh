@@ -6,7 +6,8 @@
 # ones, is installed as a step of its own. Where only it cannot be installed, everything
 # else is, this says why in one line and exits 0: the run and test commands then use the
 # x86-64 build, and a later run installs it once the archive is whole. Nothing is ever
-# downgraded, pinned, held or removed to make a package fit.
+# downgraded, pinned, held or removed to make a package fit. Another apt holding the locks is
+# waited for; what apt could not do is told in its words.
 set -euo pipefail
 
 export DEBIAN_FRONTEND=noninteractive
@@ -34,7 +35,21 @@ if [ ${#missing[@]} -eq 0 ] && [ -z "$want_wine32" ]; then
 fi
 
 SUDO=
-[ "$(id -u)" -eq 0 ] || SUDO=sudo
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null; then
+    SUDO=sudo
+  else
+    # Told as it is, not as whatever apt-get would say without root.
+    why="installing needs root, and this is not root and has no sudo: run this as root"
+    if [ ${#missing[@]} -ne 0 ]; then
+      echo "install-deps: missing ${missing[*]}${want_wine32:+ $wine32}; $why" >&2
+      exit 1
+    fi
+    echo "install-deps: the 32-bit Wine ($wine32) could not be installed, so the x86-64 Quorvel is built," \
+         "run and tested instead: $why"
+    exit 0
+  fi
+fi
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
@@ -48,19 +63,35 @@ apt_reason() {
   echo "${reason:-apt printed nothing}"
 }
 
-# A download cut short is fetched again; a mirror's list that does not match its index
-# ("Mirror sync in progress?") may be whole a few seconds later.
-apt_opts=(-o Acquire::Retries=3 -q)
+# A download cut short is fetched again. Another apt holding dpkg's lock (a fresh machine's
+# daily update and upgrade take minutes) is waited for, up to 5 minutes.
+apt_opts=(-o Acquire::Retries=3 -o DPkg::Lock::Timeout=300 -q)
+# What apt could not fetch, in its words.
+fetch_failures() { grep -E '^[WE]: Failed to fetch' "$log" | paste -sd ' ' -; }
+# apt-get update waits for no lock of its own: while another apt holds the lists, it is
+# asked again every 5 s, up to 5 minutes. A mirror's list that does not match its index
+# ("Mirror sync in progress?") may be whole a few seconds later: asked once more.
 apt_update() {
-  local attempt
-  for attempt in 1 2; do
-    if $SUDO apt-get "${apt_opts[@]}" update >"$log" 2>&1; then return 0; fi
-    [ "$attempt" -eq 2 ] || sleep 5
+  local failures=0 waits=0
+  while ! $SUDO apt-get "${apt_opts[@]}" update >"$log" 2>&1; do
+    if grep -q '^E: Could not get lock' "$log" && [ "$waits" -lt 60 ]; then
+      [ "$waits" -gt 0 ] || echo "install-deps: waiting for another apt to finish: $(apt_reason)"
+      waits=$((waits + 1))
+    else
+      failures=$((failures + 1))
+      [ "$failures" -lt 2 ] || break
+    fi
+    sleep 5
   done
   # apt keeps the lists it could fetch (and the older ones of those it could not): go on
-  # with them, and let the installs below say whether they are enough.
-  echo "install-deps: some package lists could not be fetched; going on with the lists there are: $(apt_reason)"
-  lists_incomplete=1
+  # with them, and let the installs below say whether they are enough. Without the network
+  # apt-get update warns and exits 0.
+  if [ -n "$(fetch_failures)" ]; then
+    echo "install-deps: some package lists could not be fetched; going on with the lists there are: $(fetch_failures)"
+    lists_incomplete=1
+  elif [ "$failures" -ge 2 ] || [ "$waits" -ge 60 ]; then
+    echo "install-deps: apt-get update failed; going on with the lists there are: $(apt_reason)"
+  fi
 }
 lists_incomplete=
 apt_install() {  # <package...>: never removes or downgrades anything to make them fit
@@ -88,7 +119,10 @@ if [ -n "$want_wine32" ]; then
   echo "install-deps: installing $wine32"
   if ! apt_install "$wine32"; then
     why=
-    [ -z "$lists_incomplete" ] || why=" (some package lists are missing, so the i386 ones may not match the amd64 ones)"
+    # Said only where apt found dependencies it could not meet, not where it fetched nothing.
+    if [ -n "$lists_incomplete" ] && grep -q 'unmet dependencies' "$log"; then
+      why=" (some package lists are missing, so the i386 ones may not match the amd64 ones)"
+    fi
     echo "install-deps: the 32-bit Wine ($wine32) could not be installed$why, so the x86-64 Quorvel is built," \
          "run and tested instead; a later run installs it once the archive allows. apt said: $(apt_reason)"
     exit 0

@@ -32,7 +32,9 @@ wine_host_runs_win32() {
   if [[ $out == *"Exec format error"* ]]; then
     wine_win32_why="this kernel cannot execute 32-bit x86 code (Wine's 32-bit loader fails with \"Exec format error\")"
   else
-    wine_win32_why="Wine's 32-bit loader does not start: $(printf '%s' "$out" | tail -n 2 | paste -sd ' ' -)"
+    # Where the shell could not start it, its words without the shell's script and line.
+    wine_win32_why="Wine's 32-bit loader does not start: $(printf '%s' "$out" | tail -n 2 |
+      sed "s|^.*: line [0-9]*: $_wine32_loader: |$_wine32_loader: |" | paste -sd ' ' -)"
   fi
   return 1
 }
@@ -168,14 +170,26 @@ wine_session_start() {  # <prefix> [arch] [keep-display]
   _xvfb_pid=
   mkdir -p "$(dirname "$wine_log")" && : >"$wine_log"
   if [ -z "$keep_display" ] || [ -z "${DISPLAY:-}" ]; then
-    local fd_file
-    fd_file=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
+    local fd_file xvfb_log
+    fd_file=$(mktemp) xvfb_log=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>"$xvfb_log" &
     _xvfb_pid=$!
-    for _ in $(seq 100); do [ -s "$fd_file" ] && break; sleep 0.1; done
+    for _ in $(seq 100); do
+      [ -s "$fd_file" ] && break
+      kill -0 "$_xvfb_pid" 2>/dev/null || break  # it ended: no use waiting
+      sleep 0.1
+    done
     if [ ! -s "$fd_file" ]; then
-      echo "wine-session: Xvfb did not start" >&2; rm -f "$fd_file"; return 1
+      # Its own words, or how it ended: a missing Xvfb and a failing one differ.
+      local how="it gave no display in 10 s"
+      if ! kill -0 "$_xvfb_pid" 2>/dev/null; then
+        local code=0; wait "$_xvfb_pid" || code=$?; _xvfb_pid=
+        how="it exited with code $code"
+      fi
+      echo "wine-session: Xvfb did not start: $how$(grep -v '^ *$' "$xvfb_log" | tail -n 3 | sed 's/^/; /' | paste -sd '' -)" >&2
+      rm -f "$fd_file" "$xvfb_log"; return 1
     fi
+    rm -f "$xvfb_log"
     export DISPLAY=":$(head -n1 "$fd_file")"
     export QUORVEL_HEADLESS=1  # sessions inside this one share its display, which has no window manager
     rm -f "$fd_file"
@@ -189,13 +203,18 @@ wine_session_start() {  # <prefix> [arch] [keep-display]
   # restarts them all or connects while the old server is going. One persistent server
   # carries the session instead; one left behind by an earlier session is replaced.
   if ! wineserver -p 2>>"$wine_log"; then
-    wineserver -k 2>>"$wine_log"
-    wineserver -w
-    local status=0
+    # Where none runs, -k fails too: a set -e caller must still be told why below.
+    wineserver -k 2>>"$wine_log" || true
+    wineserver -w || true
+    # What it says is read back from the log: the server it starts keeps a pipe open.
+    local status=0 from said
+    from=$(stat -c %s "$wine_log")
     wineserver -p 2>>"$wine_log" || status=$?
     if [ "$status" -ne 0 ]; then
-      echo "wine-session: no persistent wineserver: \"wineserver -p\" exited with code $status;" \
-           "its words are in $wine_log" >&2
+      said=$(tail -c +$((from + 1)) "$wine_log" | tail -n 3 | paste -sd ' ' -)
+      [ -z "$said" ] || said=" and said: $said"
+      echo "wine-session: no persistent wineserver: \"wineserver -p\" exited with code $status$said" \
+           "(kept in $wine_log)" >&2
       return 1
     fi
   fi

@@ -46,7 +46,7 @@ for arg; do
       echo "E: Some index files failed to download. They have been ignored, or old ones used instead."
       exit 100 ;;
     install) install=1 ;;
-    -*|-o|Acquire::*) ;;
+    -*|*::*) ;;
     *) [ -n "${install:-}" ] && packages+=("$arg") ;;
   esac
 done
@@ -78,7 +78,7 @@ check "one line says it could not be installed, and apt's reason" \
   [ "$(grep -c "the 32-bit Wine (wine32:i386) could not be installed.*held broken packages" "$fake/out")" = 1 ]
 check "the failed list is told, not fatal" grep -q "could not be fetched; going on.*Mirror sync in progress" "$fake/out"
 asked_to_force() {  # a version pinned, a release targeted, a downgrade, removal or hold allowed
-  sed 's/-o Acquire::[^ ]*//g' "$fake/apt.log" | grep -E -- "--allow-|--force|-t |--target-release|=[0-9]|hold"
+  sed 's/-o [A-Za-z]*::[^ ]*//g' "$fake/apt.log" | grep -E -- "--allow-|--force|-t |--target-release|=[0-9]|hold"
 }
 check "nothing pinned, held, downgraded or removed" not asked_to_force
 check "every install forbids removals" [ "$(grep -c ' install ' "$fake/apt.log")" = "$(grep ' install ' "$fake/apt.log" | grep -c -- '--no-remove')" ]
