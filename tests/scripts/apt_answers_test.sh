@@ -10,26 +10,9 @@ set -u
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 fake=$1
 rm -rf "$fake" && mkdir -p "$fake/bin" "$fake/sys"
-failures=0
-not() { ! "$@"; }
-check() {  # <what> <condition...>
-  local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
-cat >"$fake/bin/dpkg-query" <<'SH'
-#!/usr/bin/env bash
-grep -qxF -- "${@: -1}" "$FAKE/installed" && { echo "install ok installed"; exit 0; }
-exit 1
-SH
-cat >"$fake/bin/dpkg" <<'SH'
-#!/usr/bin/env bash
-case $1 in
-  --print-foreign-architectures) [ -f "$FAKE/i386" ] && echo i386 ;;
-  --add-architecture) touch "$FAKE/i386" ;;
-esac
-exit 0
-SH
+fake_dpkg "$fake/bin"
 # FAKE_UPDATE / FAKE_INSTALL: what update and install answer (shell code); FAKE_LOCKED: how many
 # more calls find the locks held by another apt. An install given DPkg::Lock::Timeout waits
 # for the frontend lock, as apt does; update never waits for the lists lock.
@@ -136,5 +119,4 @@ check "only the 32-bit Wine missing: exits 0" [ "$(status)" = 0 ]
 check "says why" grep -q "32-bit Wine (wine32:i386) could not be installed.*not root.*no sudo" "$fake/out"
 check "apt is not asked" [ ! -s "$fake/apt.log" ]
 
-echo "apt answers: $failures failed"
-[ "$failures" -eq 0 ]
+checks_done "apt answers"

@@ -11,30 +11,12 @@ set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 fake=$(mktemp -d)
 trap 'rm -rf "$fake"' EXIT
-failures=0
-not() { ! "$@"; }
-check() {  # <what> <condition...>
-  local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 mkdir -p "$fake/bin"
 : >"$fake/installed"
 : >"$fake/apt.log"
-cat >"$fake/bin/dpkg-query" <<'SH'
-#!/usr/bin/env bash
-# dpkg-query -W -f=<format> <package>: installed only if the fake archive installed it.
-grep -qxF -- "${@: -1}" "$FAKE/installed" && { echo "install ok installed"; exit 0; }
-echo "dpkg-query: no packages found matching ${*: -1}" >&2; exit 1
-SH
-cat >"$fake/bin/dpkg" <<'SH'
-#!/usr/bin/env bash
-case $1 in
-  --print-foreign-architectures) [ -f "$FAKE/i386" ] && echo i386 ;;
-  --add-architecture) touch "$FAKE/i386" ;;
-esac
-exit 0
-SH
+fake_dpkg "$fake/bin"
 cat >"$fake/bin/apt-get" <<'SH'
 #!/usr/bin/env bash
 echo "apt-get $*" >>"$FAKE/apt.log"
@@ -116,5 +98,4 @@ deps
 check "then nothing is missing and apt is not asked" [ "$(cat "$fake/out")" = "install-deps: everything is present" ]
 check "apt untouched" [ ! -s "$fake/apt.log" ]
 
-echo "archive mid-sync: $failures failed"
-[ "$failures" -eq 0 ]
+checks_done "archive mid-sync"

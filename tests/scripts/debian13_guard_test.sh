@@ -19,12 +19,7 @@ fi
 scratch=$1
 chattr -i "$scratch/frozen/root/quorvel/build/cross/bin/frozen-folder" 2>/dev/null  # a killed run's
 rm -rf "$scratch" && mkdir -p "$scratch/bin"
-failures=0
-not() { ! "$@"; }
-check() {  # <what> <condition...>
-  local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 cat >"$scratch/bin/debootstrap" <<'SH'
 #!/bin/sh
 echo "$*" >>"$GUARD_LOG"
@@ -105,5 +100,4 @@ for _ in $(seq 50); do grep -qF "$scratch/killed/proc" /proc/self/mountinfo || b
 check "nothing it mounted is left mounted" not grep -qF "$scratch/killed/proc" /proc/self/mountinfo
 umount "$scratch/killed/proc" 2>/dev/null
 
-echo "debian13 guard: $failures failed"
-[ "$failures" -eq 0 ]
+checks_done "debian13 guard"

@@ -8,11 +8,7 @@ set -u
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 scratch=$1
 rm -rf "$scratch" && mkdir -p "$scratch"
-failures=0
-check() {  # <what> <condition...>
-  local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 copy() { mkdir -p "$1" && (cd "$src" && git ls-files -z | xargs -0 cp --parents -t "$1"); }
 configure() {  # <clone>
   cmake -S "$1" -B "$1/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DBUILD_TESTING=OFF >"$scratch/out" 2>&1
@@ -28,5 +24,4 @@ copy "$odd"
 configure "$odd"
 check "a path with a quote, & and \$ is refused at configure time" grep -q "cannot be made in" "$scratch/out"
 
-echo "odd path: $failures failed"
-[ "$failures" -eq 0 ]
+checks_done "odd path"
