@@ -12,6 +12,12 @@ cd "$root"
 jobs=$(nproc)
 
 bash scripts/install-deps.sh || exit 1
+# Each Windows build keeps a Wine prefix and a template of it, the packages' tests copy it
+# for each install: short of room, those fail with cp's words, far from the reason.
+free_kib=$(df -Pk "$root" | awk 'NR == 2 { print $4 }')
+if [ "${free_kib:-0}" -lt $((8 * 1024 * 1024)) ]; then
+  echo "test: only $((free_kib / 1024 / 1024)) GiB free at $root; the test command needs about 8 GiB, and tests will fail for want of room"
+fi
 # shellcheck source=scripts/wine-session.sh
 source scripts/wine-session.sh
 
