@@ -262,6 +262,15 @@ DWORD Finish(HANDLE thread)  // its exit code; 99 when it had to be ended
     return CloseHandle(thread), code;
 }
 
+template <typename Condition>
+bool Await(Condition condition)
+{
+    for (DWORD waited = 0; waited < WaitMs; ++waited, Sleep(1))
+        if (condition())
+            return true;
+    return false;
+}
+
 // A buffer shorter than the length it comes with, by a little or by almost all the address space:
 // the first fault is at the first page the caller may not write, before any random byte exists, and
 // nothing past that page is written (a writable page after it keeps what it held).
@@ -295,14 +304,76 @@ TEST_P(ShortBuffer, FaultsAtItsEndWritesNothingPastItAndLeavesTheProviderServing
 INSTANTIATE_TEST_SUITE_P(Lengths, ShortBuffer, ::testing::Values(Lying{"ByAFewPages", 100, 100000},
     Lying{"By2GiB", 1 << 20, 0x7FFFFFFF}, Lying{"By4GiB", 1 << 20, 0xFFFFFFFF}), [](const auto& row) { return row.param.name; });
 
-template <typename Condition>
-bool Await(Condition condition)
+
+// A caller that goes on past a fault in its buffer, as structured exception handling lets it: played by
+// a handler after the provider's that takes the thread back to before its call. Where another of its
+// threads made a page unwritable while the request ran, the fault comes in the copy of a chunk, with the
+// turn kept for want of waiters. Either way the next caller is served while that thread lives on, and
+// the thread itself is served when it asks again.
+struct Unwritable { const char* name; bool midRequest; };
+class GoesOnPastAFault : public ::testing::TestWithParam<Unwritable> {};
+DWORD g_goingOnThread;
+void* g_takenBack[5];
+LONG CALLBACK TakeTheFaultingThreadBack(EXCEPTION_POINTERS* e)
 {
-    for (DWORD waited = 0; waited < WaitMs; ++waited, Sleep(1))
-        if (condition())
-            return true;
-    return false;
+    if (e->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || GetCurrentThreadId() != g_goingOnThread)
+        return EXCEPTION_CONTINUE_SEARCH;
+    g_faultedAt = reinterpret_cast<const BYTE*>(e->ExceptionRecord->ExceptionInformation[1]);
+    __builtin_longjmp(g_takenBack, 1);
 }
+Request* g_goingOn;
+HANDLE g_faulted, g_askAgain;
+DWORD WINAPI FaultAndGoOn(void*)  // 0: it did not fault; 1: it faulted, went on and was served again
+{
+    if (!__builtin_setjmp(g_takenBack))
+        return Serve(g_goingOn), 0;
+    SetEvent(g_faulted);
+    WaitForSingleObject(g_askAgain, INFINITE);
+    BYTE bytes[16];
+    return ProbedGen(g_goingOn->provider, sizeof bytes, bytes) ? 1 : 2;
+}
+TEST_P(GoesOnPastAFault, TheTurnDoesNotStayWithIt)
+{
+    const Counters& c = *ProbeCounters();
+    HCRYPTPROV provider = 0;
+    constexpr DWORD Size = 16 << 20;
+    BYTE* const memory = static_cast<BYTE*>(VirtualAlloc(nullptr, Size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_TRUE(memory && ProbedAcquire(&provider, nullptr, 0, 0));
+    std::fill(memory, memory + Size, BYTE(0xA5));
+    void* const handler = AddVectoredExceptionHandler(0, TakeTheFaultingThreadBack);
+    Request request{provider, memory, Size}, next{provider, memory, 16};
+    g_goingOn = &request;
+    g_faulted = CreateEventA(nullptr, TRUE, FALSE, nullptr), g_askAgain = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD old = 0;
+    BYTE* page = memory + Size / 2;
+    ASSERT_TRUE(GetParam().midRequest || VirtualProtect(page, 4096, PAGE_READONLY, &old));
+    const HANDLE thread = CreateThread(nullptr, 0, FaultAndGoOn, nullptr, CREATE_SUSPENDED, &g_goingOnThread);
+    ResumeThread(thread);
+    if (GetParam().midRequest) {  // held still inside the generator; a page some chunks past its copies
+        bool still = false;
+        for (int i = 0; i < 1000 && !still && Await([&] { return c.inside == 1; }); ++i)
+            still = SuspendThread(thread) != DWORD(-1) && (c.inside == 1 || (ResumeThread(thread), false));
+        ASSERT_TRUE(still) << "no thread held still inside the generator";
+        page = memory;
+        while (page < memory + Size && (page[1] != 0xA5 || page[2] != 0xA5 || page[3] != 0xA5))
+            page += 4096;
+        page += 4 * 16384;
+        ASSERT_TRUE(page + 2 * 16384 < memory + Size && VirtualProtect(page, 4096, PAGE_READONLY, &old));
+        ResumeThread(thread);
+    }
+    EXPECT_EQ(WaitForSingleObject(g_faulted, WaitMs), WAIT_OBJECT_0) << "it did not fault";
+    EXPECT_EQ(g_faultedAt, page) << "faulted elsewhere";
+    next.buffer = page + 4096;
+    EXPECT_TRUE(Finish(CreateThread(nullptr, 0, Serve, &next, 0, nullptr)) == 1 && next.ok) << "the next one waits";
+    SetEvent(g_askAgain);
+    EXPECT_EQ(Finish(thread), 1u) << "the caller that went on was not served again";
+    RemoveVectoredExceptionHandler(handler);
+    CloseHandle(g_faulted), CloseHandle(g_askAgain);
+    VirtualFree(memory, 0, MEM_RELEASE);
+    ProbedRelease(provider, 0);
+}
+INSTANTIATE_TEST_SUITE_P(Pages, GoesOnPastAFault, ::testing::Values(Unwritable{"BeforeTheCall", false},
+    Unwritable{"MidRequestWhileItHoldsTheTurn", true}), [](const auto& row) { return row.param.name; });
 
 // A caller ended anywhere inside the provider's calls, or a holder ended in its turn, while a
 // large request is held still inside the generator, stops nobody: the large request then
