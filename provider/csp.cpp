@@ -199,6 +199,9 @@ BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPSTR pszContainer, DWORD dwFla
         return CspFail(NTE_BAD_FLAGS);  // a verification context has no container
     if (!phProv)
         return CspFail(ERROR_INVALID_PARAMETER);
+    // A place the caller cannot write faults here, before a context is opened that nobody
+    // could release: a caller that goes on past the fault would leak one at every call.
+    *phProv = 0;
     if (dwFlags & CRYPT_DELETEKEYSET)
         return CspFail(NTE_BAD_KEYSET);  // no key set is ever stored
 

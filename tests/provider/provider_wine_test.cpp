@@ -262,6 +262,22 @@ DWORD Finish(HANDLE thread)  // its exit code; 99 when it had to be ended
     return CloseHandle(thread), code;
 }
 
+// A place for the handle that the caller cannot write faults before any context is opened for it.
+TEST(CarelessCallers, AnUnwritableHandlePlaceFaultsBeforeAContextIsOpened)
+{
+    DWORD old = 0;
+    Request* const opening = static_cast<Request*>(VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_TRUE(opening && (*opening = Request{}, VirtualProtect(opening, 4096, PAGE_READONLY, &old)));
+    void* const handler = AddVectoredExceptionHandler(1, EndTheFaultingThread);
+    ProbeStopAt(OpeningAHandle);
+    const HANDLE thread = CreateThread(nullptr, 0, Open, opening, CREATE_SUSPENDED, &g_faultingThread);
+    EXPECT_EQ((ResumeThread(thread), Finish(thread)), 0u) << "it did not fault (99: it was opening a context)";
+    EXPECT_EQ(g_faultedAt, reinterpret_cast<const BYTE*>(&opening->provider)) << "faulted elsewhere";
+    ProbeStopAt(Anywhere);
+    RemoveVectoredExceptionHandler(handler);
+    VirtualFree(opening, 0, MEM_RELEASE);
+}
+
 template <typename Condition>
 bool Await(Condition condition)
 {
