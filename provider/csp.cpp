@@ -72,6 +72,28 @@ bool CpuHasRdRand()
 // that a thread ended half-way through would leave locked.
 RngSource g_source{false, RdRandStep, Pause, nullptr};
 
+// The holder that is copying a chunk out to its caller's buffer with the turn kept, and its
+// place among the waiters. The buffer was touched before the request began, but another thread
+// of the caller may free or protect it meanwhile; a caller that goes on past the fault, as
+// structured exception handling lets it, would keep the turn from every other caller for as
+// long as its thread lives. So the first handler to see an exception on that thread ends the
+// turn and the place; where the caller's handler then resumes the copy, the request takes the
+// turn again for its next chunk. Only the holder writes these, and only its own handler reads
+// them back as its own.
+std::atomic<DWORD> g_copyingHolder{0};
+TurnWaiter* g_copyingWaiter;
+void* g_faultHandler;
+
+LONG CALLBACK EndTheTurnOfAFaultingCopy(EXCEPTION_POINTERS*)
+{
+    DWORD self = GetCurrentThreadId();
+    // A thread given the id of a holder ended in its copy holds no turn, and its place is not that one.
+    if (g_copyingHolder.load(std::memory_order_relaxed) == self && g_copyingHolder.compare_exchange_strong(self, 0) &&
+        EndTurn())
+        LeaveTurns(g_copyingWaiter);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
 // Takes the generator for this thread. Where the last holder ended holding it, the health
 // state may be torn mid-chunk: it is treated as unknown and the start-up test runs again
 // before anything is served; a generator found failed stays failed. ERROR_SUCCESS, with the
@@ -84,6 +106,7 @@ DWORD TakeGenerator(TurnWaiter* waiter)
     ProbeWaiting(false);
     if (turn == Turn::Failed)
         return waitError;
+    g_copyingHolder.store(0, std::memory_order_relaxed);  // a holder ended in its copy left its id there
     if (turn == Turn::TakenFromAnEndedHolder) {
         ProbeHolderEnded();
         const bool latched = g_health.latched;
@@ -143,7 +166,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 {
     if (reason == DLL_PROCESS_ATTACH) {
         DisableThreadLibraryCalls(instance);
-        if (!TurnsInit())
+        // First in line, so that no handler added before the provider was loaded leaves a
+        // fault in a copy with the turn still held.
+        if (!TurnsInit() || !(g_faultHandler = AddVectoredExceptionHandler(1, EndTheTurnOfAFaultingCopy)))
             return FALSE;
         // advapi32 loads the provider at every acquire and frees it at every release.
         // Staying loaded keeps one health-test stream per process and spares the caller
@@ -156,6 +181,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         // Only when unloaded while the process goes on, which the pin above rules out unless
         // it failed: at process exit other modules' detach code may still call in, and the
         // system reclaims everything anyway.
+        RemoveVectoredExceptionHandler(g_faultHandler);
         TurnsShutdown();
     }
     return TRUE;
@@ -173,6 +199,9 @@ BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPSTR pszContainer, DWORD dwFla
         return CspFail(NTE_BAD_FLAGS);  // a verification context has no container
     if (!phProv)
         return CspFail(ERROR_INVALID_PARAMETER);
+    // A place the caller cannot write faults here, before a context is opened that nobody
+    // could release: a caller that goes on past the fault would leak one at every call.
+    *phProv = 0;
     if (dwFlags & CRYPT_DELETEKEYSET)
         return CspFail(NTE_BAD_KEYSET);  // no key set is ever stored
 
@@ -218,6 +247,7 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
     bool holding = false;
     TurnWaiter waiter;
     unsigned long handedOverAt = 0;  // the turns' count when this request last handed over
+    const DWORD self = GetCurrentThreadId();
     for (DWORD done = 0; done < dwLen;) {
         const DWORD n = std::min(ChunkSize, dwLen - done);
         if (!holding) {
@@ -242,7 +272,17 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
             error = ErrorFor(status);
             break;
         }
+        if (holding) {
+            g_copyingWaiter = &waiter;
+            g_copyingHolder.store(self, std::memory_order_relaxed);
+        }
+        std::atomic_signal_fence(std::memory_order_seq_cst);  // the copy stays between, for the handler
         std::memcpy(pbBuffer + done, chunk, n);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        // A fault in the copy that the caller resumed has ended the turn: taken again next chunk.
+        DWORD copying = self;
+        if (holding && !g_copyingHolder.compare_exchange_strong(copying, 0))
+            holding = false;
         done += n;
     }
     LeaveTurns(&waiter);

@@ -81,9 +81,9 @@ Turn TakeTurn(TurnWaiter* waiter)
     }
 }
 
-void EndTurn()
+bool EndTurn()
 {
-    ReleaseMutex(g_turn);  // fails, changing nothing, for a thread that does not hold it
+    return ReleaseMutex(g_turn);  // fails, changing nothing, for a thread that does not hold it
 }
 
 // The handle is closed by whoever clears the entry: the caller, or ForgetEndedWaiters.

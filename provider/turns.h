@@ -24,8 +24,8 @@ struct TurnWaiter {
 bool TurnsInit();  // false, with the last-error code, when the mutex cannot be made
 void TurnsShutdown();
 Turn TakeTurn(TurnWaiter* waiter);
-// Only the holder ends its turn; a call from any other thread changes nothing.
-void EndTurn();
+// Only the holder ends its turn; a call from any other thread changes nothing and returns false.
+bool EndTurn();
 void LeaveTurns(TurnWaiter* waiter);
 // Whether another caller wants the turn now: a read of memory, for the holder between
 // chunks. A caller ended meanwhile still counts until ForgetEndedWaiters finds it.

@@ -262,6 +262,36 @@ DWORD Finish(HANDLE thread)  // its exit code; 99 when it had to be ended
     return CloseHandle(thread), code;
 }
 
+// A place for the handle that the caller cannot write faults before any context is opened for it.
+TEST(CarelessCallers, AnUnwritableHandlePlaceFaultsBeforeAContextIsOpened)
+{
+    DWORD old = 0;
+    Request* const opening = static_cast<Request*>(VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_TRUE(opening && (*opening = Request{}, VirtualProtect(opening, 4096, PAGE_READONLY, &old)));
+    void* const handler = AddVectoredExceptionHandler(1, EndTheFaultingThread);
+    ProbeStopAt(OpeningAHandle);
+    const HANDLE thread = CreateThread(nullptr, 0, Open, opening, CREATE_SUSPENDED, &g_faultingThread);
+    EXPECT_EQ((ResumeThread(thread), Finish(thread)), 0u) << "it did not fault (99: it was opening a context)";
+    EXPECT_EQ(g_faultedAt, reinterpret_cast<const BYTE*>(&opening->provider)) << "faulted elsewhere";
+    ProbeStopAt(Anywhere), RemoveVectoredExceptionHandler(handler), VirtualFree(opening, 0, MEM_RELEASE);
+}
+
+template <typename Condition>
+bool Await(Condition condition)
+{
+    for (DWORD waited = 0; waited < WaitMs; ++waited, Sleep(1))
+        if (condition())
+            return true;
+    return false;
+}
+bool HeldStillInside(HANDLE thread, const Counters& c)  // suspended while inside the generator
+{
+    bool still = false;
+    for (int i = 0; i < 1000 && !still && Await([&] { return c.inside == 1; }); ++i)
+        still = SuspendThread(thread) != DWORD(-1) && (c.inside == 1 || (ResumeThread(thread), false));
+    return still;
+}
+
 // A buffer shorter than the length it comes with, by a little or by almost all the address space:
 // the first fault is at the first page the caller may not write, before any random byte exists, and
 // nothing past that page is written (a writable page after it keeps what it held).
@@ -295,13 +325,53 @@ TEST_P(ShortBuffer, FaultsAtItsEndWritesNothingPastItAndLeavesTheProviderServing
 INSTANTIATE_TEST_SUITE_P(Lengths, ShortBuffer, ::testing::Values(Lying{"ByAFewPages", 100, 100000},
     Lying{"By2GiB", 1 << 20, 0x7FFFFFFF}, Lying{"By4GiB", 1 << 20, 0xFFFFFFFF}), [](const auto& row) { return row.param.name; });
 
-template <typename Condition>
-bool Await(Condition condition)
+
+// A caller that goes on past a fault in its buffer, as structured exception handling lets it (played by a
+// handler after the provider's that takes the thread back), where another of its threads made a page
+// unwritable mid-request, with the turn kept for want of waiters: the next caller is served while that
+// thread lives on, and the thread is served when it asks again.
+DWORD g_goingOnThread;  // not the faulting thread of the others: Wine keeps a handler left by ExitThread
+void* g_takenBack[5];
+HANDLE g_faulted, g_askAgain;
+Request g_goingOn, g_again;
+LONG CALLBACK TakeTheFaultingThreadBack(EXCEPTION_POINTERS* e)
 {
-    for (DWORD waited = 0; waited < WaitMs; ++waited, Sleep(1))
-        if (condition())
-            return true;
-    return false;
+    if (e->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && GetCurrentThreadId() == g_goingOnThread)
+        g_faultedAt = reinterpret_cast<const BYTE*>(e->ExceptionRecord->ExceptionInformation[1]), __builtin_longjmp(g_takenBack, 1);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+DWORD WINAPI FaultAndGoOn(void*)  // 0: it did not fault
+{
+    if (!__builtin_setjmp(g_takenBack))
+        return Serve(&g_goingOn), 0;
+    SignalObjectAndWait(g_faulted, g_askAgain, INFINITE, FALSE);
+    return Serve(&g_again);
+}
+TEST(CarelessCallers, OneThatGoesOnPastAFaultInItsBufferMidRequestKeepsNoTurn)
+{
+    const Counters& c = *ProbeCounters();
+    constexpr DWORD Size = 16 << 20;
+    BYTE* const memory = static_cast<BYTE*>(VirtualAlloc(nullptr, Size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    BYTE *page = memory, bytes[16];  // 8 for the thread that goes on, 8 for the next caller
+    DWORD old = 0;
+    ASSERT_TRUE(memory && ProbedAcquire(&g_goingOn.provider, nullptr, 0, 0));
+    std::fill(memory, memory + Size, BYTE(0xA5));
+    void* const handler = AddVectoredExceptionHandler(0, TakeTheFaultingThreadBack);  // after the provider's
+    g_goingOn.buffer = memory, g_goingOn.length = Size, g_again = Request{g_goingOn.provider, bytes, 8};
+    g_faulted = CreateEventA(nullptr, TRUE, FALSE, nullptr), g_askAgain = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE thread = CreateThread(nullptr, 0, FaultAndGoOn, nullptr, CREATE_SUSPENDED, &g_goingOnThread);
+    ASSERT_TRUE(ResumeThread(thread) == 1 && HeldStillInside(thread, c)) << "no thread held still inside the generator";
+    while (page < memory + Size && (page[1] != 0xA5 || page[2] != 0xA5))  // the first page not yet copied to
+        page += 4096;
+    page += 4 * 16384;  // some chunks on, not in the last
+    ASSERT_TRUE(page + 2 * 16384 < memory + Size && VirtualProtect(page, 4096, PAGE_READONLY, &old));
+    ResumeThread(thread);
+    EXPECT_TRUE(WaitForSingleObject(g_faulted, WaitMs) == WAIT_OBJECT_0 && g_faultedAt == page) << "no fault at the page";
+    Request next{g_goingOn.provider, bytes + 8, 8};
+    EXPECT_TRUE(Finish(CreateThread(nullptr, 0, Serve, &next, 0, nullptr)) == 1 && next.ok) << "the next one waits";
+    EXPECT_TRUE(SetEvent(g_askAgain) && Finish(thread) == 1 && g_again.ok) << "it was not served again";
+    RemoveVectoredExceptionHandler(handler), CloseHandle(g_faulted), CloseHandle(g_askAgain);
+    VirtualFree(memory, 0, MEM_RELEASE), ProbedRelease(g_goingOn.provider, 0);
 }
 
 // A caller ended anywhere inside the provider's calls, or a holder ended in its turn, while a
@@ -323,10 +393,7 @@ TEST_P(Ended, ACallerEndedAnywhereStopsNobody)
     Request held{provider, large.data(), DWORD(large.size())}, next{provider, bytes, sizeof bytes},
         caller{e.at == ClosingAHandle ? closing : provider, more, e.at == ClosingAHandle ? 0 : DWORD(sizeof more)};
     const HANDLE holder = CreateThread(nullptr, 0, Serve, &held, 0, nullptr);
-    bool still = false;
-    for (int i = 0; i < 1000 && !still && Await([&] { return c.inside == 1; }); ++i)
-        still = SuspendThread(holder) != DWORD(-1) && (c.inside == 1 || (ResumeThread(holder), false));
-    ASSERT_TRUE(still) << "no thread held still inside the generator";
+    ASSERT_TRUE(HeldStillInside(holder, c)) << "no thread held still inside the generator";
     const LONG startups = c.startups, overlaps = c.overlaps;
     ProbeStopAt(e.at);
     const HANDLE ended = e.holder ? holder : CreateThread(nullptr, 0, e.call, &caller, 0, &g_idToReuse);
