@@ -72,25 +72,29 @@ bool CpuHasRdRand()
 // that a thread ended half-way through would leave locked.
 RngSource g_source{false, RdRandStep, Pause, nullptr};
 
-// The holder that is copying a chunk out to its caller's buffer with the turn kept, and its
-// place among the waiters. The buffer was touched before the request began, but another thread
-// of the caller may free or protect it meanwhile; a caller that goes on past the fault, as
-// structured exception handling lets it, would keep the turn from every other caller for as
-// long as its thread lives. So the first handler to see an exception on that thread ends the
-// turn and the place; where the caller's handler then resumes the copy, the request takes the
-// turn again for its next chunk. Only the holder writes these, and only its own handler reads
-// them back as its own.
-std::atomic<DWORD> g_copyingHolder{0};
-TurnWaiter* g_copyingWaiter;
+// A request copying a chunk out to its caller's buffer keeps its place among the waiters, and
+// where nobody waited, the turn. The buffer was touched before the request began, but another
+// thread of the caller may free or protect it meanwhile; a caller that goes on past the fault,
+// as structured exception handling lets it, would keep the turn from every other caller, or its
+// place would have every later holder hand the turn over at each chunk, for as long as its
+// thread lives. So the copying thread's own slot holds its place, with the low bit set where it
+// keeps the turn, and the first handler to see an exception on that thread ends both; where the
+// caller's handler then resumes the copy, the request takes the turn again for its next chunk.
+// A slot of the thread's own, not a thread id: a holder ended in its copy leaves nothing behind.
+DWORD g_copyingSlot = TLS_OUT_OF_INDEXES;
 void* g_faultHandler;
 
 LONG CALLBACK EndTheTurnOfAFaultingCopy(EXCEPTION_POINTERS*)
 {
-    DWORD self = GetCurrentThreadId();
-    // A thread given the id of a holder ended in its copy holds no turn, and its place is not that one.
-    if (g_copyingHolder.load(std::memory_order_relaxed) == self && g_copyingHolder.compare_exchange_strong(self, 0) &&
-        EndTurn())
-        LeaveTurns(g_copyingWaiter);
+    const DWORD lastError = GetLastError();  // TlsGetValue clears it, and this sees every thread's exceptions
+    const auto copying = reinterpret_cast<uintptr_t>(TlsGetValue(g_copyingSlot));
+    if (copying) {
+        TlsSetValue(g_copyingSlot, nullptr);
+        if (copying & 1)
+            EndTurn();
+        LeaveTurns(reinterpret_cast<TurnWaiter*>(copying & ~uintptr_t(1)));
+    }
+    SetLastError(lastError);
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
@@ -106,7 +110,6 @@ DWORD TakeGenerator(TurnWaiter* waiter)
     ProbeWaiting(false);
     if (turn == Turn::Failed)
         return waitError;
-    g_copyingHolder.store(0, std::memory_order_relaxed);  // a holder ended in its copy left its id there
     if (turn == Turn::TakenFromAnEndedHolder) {
         ProbeHolderEnded();
         const bool latched = g_health.latched;
@@ -168,7 +171,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         DisableThreadLibraryCalls(instance);
         // First in line, so that no handler added before the provider was loaded leaves a
         // fault in a copy with the turn still held.
-        if (!TurnsInit() || !(g_faultHandler = AddVectoredExceptionHandler(1, EndTheTurnOfAFaultingCopy)))
+        if (!TurnsInit() || (g_copyingSlot = TlsAlloc()) == TLS_OUT_OF_INDEXES ||
+            !(g_faultHandler = AddVectoredExceptionHandler(1, EndTheTurnOfAFaultingCopy)))
             return FALSE;
         // advapi32 loads the provider at every acquire and frees it at every release.
         // Staying loaded keeps one health-test stream per process and spares the caller
@@ -182,6 +186,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         // it failed: at process exit other modules' detach code may still call in, and the
         // system reclaims everything anyway.
         RemoveVectoredExceptionHandler(g_faultHandler);
+        TlsFree(g_copyingSlot);
         TurnsShutdown();
     }
     return TRUE;
@@ -247,7 +252,6 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
     bool holding = false;
     TurnWaiter waiter;
     unsigned long handedOverAt = 0;  // the turns' count when this request last handed over
-    const DWORD self = GetCurrentThreadId();
     for (DWORD done = 0; done < dwLen;) {
         const DWORD n = std::min(ChunkSize, dwLen - done);
         if (!holding) {
@@ -272,17 +276,15 @@ BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
             error = ErrorFor(status);
             break;
         }
-        if (holding) {
-            g_copyingWaiter = &waiter;
-            g_copyingHolder.store(self, std::memory_order_relaxed);
-        }
+        static_assert(alignof(TurnWaiter) > 1, "the low bit of its address is free");
+        TlsSetValue(g_copyingSlot, reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(&waiter) | holding));
         std::atomic_signal_fence(std::memory_order_seq_cst);  // the copy stays between, for the handler
         std::memcpy(pbBuffer + done, chunk, n);
         std::atomic_signal_fence(std::memory_order_seq_cst);
         // A fault in the copy that the caller resumed has ended the turn: taken again next chunk.
-        DWORD copying = self;
-        if (holding && !g_copyingHolder.compare_exchange_strong(copying, 0))
+        if (!TlsGetValue(g_copyingSlot))
             holding = false;
+        TlsSetValue(g_copyingSlot, nullptr);
         done += n;
     }
     LeaveTurns(&waiter);

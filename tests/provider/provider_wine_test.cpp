@@ -328,8 +328,9 @@ INSTANTIATE_TEST_SUITE_P(Lengths, ShortBuffer, ::testing::Values(Lying{"ByAFewPa
 
 // A caller that goes on past a fault in its buffer, as structured exception handling lets it (played by a
 // handler after the provider's that takes the thread back), where another of its threads made a page
-// unwritable mid-request, with the turn kept for want of waiters: the next caller is served while that
-// thread lives on, and the thread is served when it asks again.
+// unwritable mid-request, with the turn kept for want of waiters, or handed over at each chunk to another
+// large request: the next caller is served while that thread lives on, later large requests hand the turn
+// over to nobody, and the thread is served when it asks again.
 DWORD g_goingOnThread;  // not the faulting thread of the others: Wine keeps a handler left by ExitThread
 void* g_takenBack[5];
 HANDLE g_faulted, g_askAgain;
@@ -351,27 +352,38 @@ TEST(CarelessCallers, OneThatGoesOnPastAFaultInItsBufferMidRequestKeepsNoTurn)
 {
     const Counters& c = *ProbeCounters();
     constexpr DWORD Size = 16 << 20;
-    BYTE* const memory = static_cast<BYTE*>(VirtualAlloc(nullptr, Size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    BYTE *page = memory, bytes[16];  // 8 for the thread that goes on, 8 for the next caller
-    DWORD old = 0;
-    ASSERT_TRUE(memory && ProbedAcquire(&g_goingOn.provider, nullptr, 0, 0));
-    std::fill(memory, memory + Size, BYTE(0xA5));
-    void* const handler = AddVectoredExceptionHandler(0, TakeTheFaultingThreadBack);  // after the provider's
-    g_goingOn.buffer = memory, g_goingOn.length = Size, g_again = Request{g_goingOn.provider, bytes, 8};
-    g_faulted = CreateEventA(nullptr, TRUE, FALSE, nullptr), g_askAgain = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    const HANDLE thread = CreateThread(nullptr, 0, FaultAndGoOn, nullptr, CREATE_SUSPENDED, &g_goingOnThread);
-    ASSERT_TRUE(ResumeThread(thread) == 1 && HeldStillInside(thread, c)) << "no thread held still inside the generator";
-    while (page < memory + Size && (page[1] != 0xA5 || page[2] != 0xA5))  // the first page not yet copied to
-        page += 4096;
-    page += 4 * 16384;  // some chunks on, not in the last
-    ASSERT_TRUE(page + 2 * 16384 < memory + Size && VirtualProtect(page, 4096, PAGE_READONLY, &old));
-    ResumeThread(thread);
-    EXPECT_TRUE(WaitForSingleObject(g_faulted, WaitMs) == WAIT_OBJECT_0 && g_faultedAt == page) << "no fault at the page";
-    Request next{g_goingOn.provider, bytes + 8, 8};
-    EXPECT_TRUE(Finish(CreateThread(nullptr, 0, Serve, &next, 0, nullptr)) == 1 && next.ok) << "the next one waits";
-    EXPECT_TRUE(SetEvent(g_askAgain) && Finish(thread) == 1 && g_again.ok) << "it was not served again";
-    RemoveVectoredExceptionHandler(handler), CloseHandle(g_faulted), CloseHandle(g_askAgain);
-    VirtualFree(memory, 0, MEM_RELEASE), ProbedRelease(g_goingOn.provider, 0);
+    std::vector<BYTE> large(Size);
+    for (const bool handingOver : {false, true}) {
+        SCOPED_TRACE(handingOver ? "handing the turn over at each chunk" : "keeping the turn");
+        BYTE* const memory = static_cast<BYTE*>(VirtualAlloc(nullptr, Size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        BYTE *page = memory, bytes[16];  // 8 for the thread that goes on, 8 for the next caller
+        DWORD old = 0;
+        ASSERT_TRUE(memory && ProbedAcquire(&g_goingOn.provider, nullptr, 0, 0));
+        std::fill(memory, memory + Size, BYTE(0xA5));
+        void* const handler = AddVectoredExceptionHandler(0, TakeTheFaultingThreadBack);  // after the provider's
+        g_goingOn.buffer = memory, g_goingOn.length = Size, g_again = Request{g_goingOn.provider, bytes, 8};
+        g_faulted = CreateEventA(nullptr, TRUE, FALSE, nullptr), g_askAgain = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        const HANDLE thread = CreateThread(nullptr, 0, FaultAndGoOn, nullptr, CREATE_SUSPENDED, &g_goingOnThread);
+        ASSERT_TRUE(ResumeThread(thread) == 1 && HeldStillInside(thread, c)) << "no thread held still inside the generator";
+        Request other{g_goingOn.provider, large.data(), Size};  // waits, then takes turns with it
+        const HANDLE alternating = handingOver ? CreateThread(nullptr, 0, Serve, &other, 0, nullptr) : nullptr;
+        ASSERT_TRUE(!handingOver || Await([&] { return c.waiting == 1; })) << "the other large request did not wait";
+        while (page < memory + Size && (page[1] != 0xA5 || page[2] != 0xA5))  // the first page not yet copied to
+            page += 4096;
+        page += 4 * 16384;  // some chunks on, not in the last
+        ASSERT_TRUE(page + 2 * 16384 < memory + Size && VirtualProtect(page, 4096, PAGE_READONLY, &old));
+        ResumeThread(thread);
+        EXPECT_TRUE(WaitForSingleObject(g_faulted, WaitMs) == WAIT_OBJECT_0 && g_faultedAt == page) << "no fault at the page";
+        EXPECT_TRUE(!handingOver || WaitForSingleObject(alternating, 0) == WAIT_TIMEOUT) << "it ended before the fault";
+        EXPECT_TRUE(!handingOver || (Finish(alternating) == 1 && other.ok)) << "the other large request was not served";
+        Request next{g_goingOn.provider, bytes + 8, 8};
+        EXPECT_TRUE(Finish(CreateThread(nullptr, 0, Serve, &next, 0, nullptr)) == 1 && next.ok) << "the next one waits";
+        const LONG handovers = c.handovers;
+        EXPECT_TRUE(ProbedGen(g_goingOn.provider, Size, large.data()) && c.handovers == handovers) << "handed over to it";
+        EXPECT_TRUE(SetEvent(g_askAgain) && Finish(thread) == 1 && g_again.ok) << "it was not served again";
+        RemoveVectoredExceptionHandler(handler), CloseHandle(g_faulted), CloseHandle(g_askAgain);
+        VirtualFree(memory, 0, MEM_RELEASE), ProbedRelease(g_goingOn.provider, 0);
+    }
 }
 
 // A caller ended anywhere inside the provider's calls, or a holder ended in its turn, while a
