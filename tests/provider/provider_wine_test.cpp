@@ -16,7 +16,16 @@
 namespace {
 
 #define FOLDER "Provider Folder With A Long Name"  // whose 8.3 name differs
-const std::string Dll = Beside(FOLDER "\\hwrngcsp.dll"), Other = "C:\\other\\hwrngcsp.dll";
+// Placed before the rows below take its short name, which only a file that exists has: a row
+// run alone in a new build would otherwise expect an empty one.
+std::string PlacedCopy()
+{
+    const std::string dll = Beside(FOLDER "\\hwrngcsp.dll");
+    CreateDirectoryA(Beside(FOLDER).c_str(), nullptr);
+    CopyFileA(Beside("hwrngcsp.dll").c_str(), dll.c_str(), FALSE);
+    return dll;
+}
+const std::string Dll = PlacedCopy(), Other = "C:\\other\\hwrngcsp.dll";
 
 const std::string Ours = TEST_PROVIDER_NAME, Another = "Other Provider";
 std::string Upper(std::string text) { return CharUpperA(text.data()), text; }
@@ -43,7 +52,6 @@ class Regsvr32 : public ::testing::TestWithParam<Registration> {};
 TEST_P(Regsvr32, RegistersAndUnregistersOnlyWhatIsItsOwn)
 {
     const Registration& c = GetParam();
-    CreateDirectoryA(Beside(FOLDER).c_str(), nullptr);
     ASSERT_TRUE(CopyFileA(Beside("hwrngcsp.dll").c_str(), Dll.c_str(), FALSE) && Short(Dll) != Dll);
     RemoveProvider();
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, ProviderTypeKey);
